@@ -1,0 +1,8 @@
+#include <windows.h>
+
+#include "core/clock.h"
+
+uint32_t clock_ticks(void)
+{
+    return GetTickCount();
+}

@@ -1,0 +1,33 @@
+// The connection layer: one POP3 session over a non-blocking TCP socket to
+// port 110, with completions delivered as window messages.
+#pragma once
+
+#include <stdint.h>
+
+enum {
+    POP3_PORT = 110,
+    SESSION_TIMEOUT_TICKS = 60, // 30 s of 500 ms ticks, the whole session
+    RECEIVE_CHUNK = 4096
+};
+
+// Results of the notification handlers.
+enum NetResult {
+    NET_NOT_MINE = 0, // not for this layer: default processing
+    NET_HANDLED = 1,
+    NET_SESSION_OVER = 2
+};
+
+// Starts a session to SERVER: 0 when under way, -1 when it failed at once.
+int net_start(void);
+// Cancels a pending lookup and closes the socket; safe to call repeatedly.
+void net_close(void);
+// Counts a 500 ms tick; the 60th fails the session and returns 1.
+int net_timeout_tick(void);
+// Sends bytes on the session's socket; nobody checks the result.
+int net_send(const char* bytes, int length);
+
+// Windows Sockets start and end, and the two window-message handlers.
+void net_init(void);
+void net_cleanup(void);
+int net_on_lookup(uintptr_t task, uint32_t status);
+int net_on_socket_event(uintptr_t socket, uint32_t event);

@@ -1,0 +1,53 @@
+// The response receiver.
+//
+// A line ends only at CR LF; a bare LF or CR is an ordinary byte. Replies
+// outside the two listings are logged as received and must begin "+OK"
+// exactly; a negative reply ends the check with the server's own line as the
+// reason. When the conversation sends a command, the rest of the chunk is
+// dropped: a conforming server says nothing more until it has the command.
+#include "pop3/receiver.h"
+
+#include "core/text.h"
+#include "pop3/session.h"
+#include "ui/session_log.h"
+
+char line_buffer[LINE_BUFFER_SIZE];
+int32_t line_length;
+
+static bool in_listing(void)
+{
+    return pop_state == POP_UIDL_LIST || pop_state == POP_LIST_LIST;
+}
+
+int pop_receive(const char* data, int length)
+{
+    for (int i = 0; i < length; i++) {
+        if (line_length >= RECEIVE_LINE_MAX) {
+            session.error_kind = ERROR_FAILED;
+            text_copy(session.error_text, sizeof session.error_text, "受信バッファオーバーフロー");
+            return -1;
+        }
+        char byte = data[i];
+        line_buffer[line_length++] = byte;
+        if (byte != '\n' || line_length < 2 || line_buffer[line_length - 2] != '\r')
+            continue;
+
+        int complete = line_length;
+        line_buffer[complete] = '\0';
+        line_length = 0;
+
+        if (!in_listing()) {
+            log_append(line_buffer);
+            if (line_buffer[0] != '+' || line_buffer[1] != 'O' || line_buffer[2] != 'K') {
+                session.error_kind = ERROR_FAILED;
+                text_copy(session.error_text, sizeof session.error_text, line_buffer);
+                return -1;
+            }
+        }
+        if (pop_handle_line(complete) == POP_STOP) {
+            line_length = 0;
+            return 0;
+        }
+    }
+    return 0;
+}

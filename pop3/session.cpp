@@ -1,0 +1,163 @@
+// The POP3 conversation, one accepted line at a time.
+//
+// Every command is sent first and logged after, the password and the APOP
+// digest masked in the log. Listing lines (LIST and UIDL, up to their "."
+// line) go to the seen-message store unlogged.
+#include "pop3/session.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "core/text.h"
+#include "pop3/md5.h"
+#include "pop3/net.h"
+#include "pop3/receiver.h"
+#include "pop3/uidl_store.h"
+#include "settings/settings.h"
+#include "ui/session_log.h"
+
+SessionResult session;
+PopState pop_state = POP_GREETING;
+
+enum {
+    APOP_INPUT_CAPACITY = 1500, // time stamp and password: 1499 bytes + NUL
+    COMMAND_CAPACITY = 128      // "APOP " + 64-byte user + " " + digest + CR LF
+};
+
+static PopStep fail(const char* text)
+{
+    set_error_text(text);
+    session.error_kind = ERROR_FAILED;
+    return POP_STOP;
+}
+
+void set_error_text(const char* text)
+{
+    log_append(text);
+    text_copy(session.error_text, sizeof session.error_text, text);
+}
+
+void pop_reset(void)
+{
+    line_length = 0;
+    pop_state = POP_GREETING;
+}
+
+bool pop_quit_sent(void)
+{
+    return pop_state == POP_QUIT_SENT;
+}
+
+static PopStep send_command(const char* command, const char* logged, PopState next)
+{
+    net_send(command, (int)strlen(command));
+    log_append(logged);
+    pop_state = next;
+    return POP_STOP;
+}
+
+static PopStep send_apop(const char* greeting)
+{
+    const char* open = strchr(greeting, '<');
+    const char* close = open ? strchr(open, '>') : nullptr;
+    if (!close)
+        return fail("APOP非対応ｻｰﾊﾞｰまたは受信ﾃﾞｰﾀｴﾗｰ");
+
+    size_t stamp_length = (size_t)(close - open) + 1;
+    size_t password_length = strlen(settings.plain_password);
+    if (stamp_length + password_length > APOP_INPUT_CAPACITY - 1)
+        return fail("受信データエラー");
+
+    char input[APOP_INPUT_CAPACITY];
+    memcpy(input, open, stamp_length);
+    memcpy(input + stamp_length, settings.plain_password, password_length + 1);
+    char digest[MD5_HEX_CAPACITY];
+    md5_hex(digest, input);
+
+    char command[COMMAND_CAPACITY], logged[COMMAND_CAPACITY];
+    snprintf(command, sizeof command, "APOP %s %s\r\n", settings.ACCOUNT, digest);
+    snprintf(logged, sizeof logged, "APOP %s *****\r\n", settings.ACCOUNT);
+    return send_command(command, logged, POP_AUTH_SENT);
+}
+
+// "+OK count size": tokens split at spaces and LF, runs counting as one.
+static PopStep read_stat(const char* line)
+{
+    const char* token[3];
+    int found = 0;
+    for (const char* p = line; *p != '\0' && found < 3;) {
+        while (*p == ' ' || *p == '\n')
+            p++;
+        if (*p == '\0')
+            break;
+        token[found++] = p;
+        while (*p != '\0' && *p != ' ' && *p != '\n')
+            p++;
+    }
+    if (found < 3)
+        return fail("受信データエラー");
+    session.message_count = text_parse_decimal32(token[1]);
+    session.total_size = text_parse_decimal(token[2]);
+    return send_command("QUIT\r\n", "QUIT\r\n", POP_QUIT_SENT);
+}
+
+// A listing line without its CR LF, as the store reads it.
+static char* listing_line(int length)
+{
+    if (length >= 2)
+        line_buffer[length - 2] = '\0';
+    return line_buffer;
+}
+
+PopStep pop_handle_line(int length)
+{
+    const char* line = line_buffer;
+    switch (pop_state) {
+    case POP_GREETING:
+        if (settings.USEAPOP)
+            return send_apop(line);
+        {
+            char command[COMMAND_CAPACITY];
+            snprintf(command, sizeof command, "USER %s\r\n", settings.ACCOUNT);
+            return send_command(command, command, POP_USER_SENT);
+        }
+    case POP_USER_SENT: {
+        char command[COMMAND_CAPACITY];
+        snprintf(command, sizeof command, "PASS %s\r\n", settings.plain_password);
+        return send_command(command, "PASS *****\r\n", POP_AUTH_SENT);
+    }
+    case POP_AUTH_SENT:
+        return send_command("STAT\r\n", "STAT\r\n", POP_STAT_SENT);
+    case POP_STAT_SENT:
+        if (!settings.USEUIDL)
+            return read_stat(line);
+        session.message_count = 0;
+        session.total_size = 0;
+        uidl_begin_listing();
+        return send_command("LIST\r\n", "LIST\r\n", POP_LIST_SENT);
+    case POP_LIST_SENT:
+        pop_state = POP_LIST_LIST;
+        return POP_CONTINUE;
+    case POP_LIST_LIST:
+        if (line[0] == '.')
+            return send_command("UIDL\r\n", "UIDL\r\n", POP_UIDL_SENT);
+        if (uidl_on_list_line(listing_line(length)) != 0)
+            return fail("LISTエラー");
+        return POP_CONTINUE;
+    case POP_UIDL_SENT:
+        pop_state = POP_UIDL_LIST;
+        return POP_CONTINUE;
+    case POP_UIDL_LIST:
+        if (line[0] == '.') {
+            send_command("QUIT\r\n", "QUIT\r\n", POP_QUIT_SENT);
+            uidl_end_listing();
+            return POP_STOP;
+        }
+        if (uidl_on_uidl_line(listing_line(length)) != 0)
+            return fail("UIDLエラー");
+        return POP_CONTINUE;
+    case POP_QUIT_SENT:
+        return POP_CONTINUE;
+    }
+    return POP_CONTINUE;
+}

@@ -1,0 +1,56 @@
+// One POP3 conversation: log in (APOP or USER/PASS), STAT, with unique-id
+// tracking LIST and UIDL, then QUIT. Driven line by line by the response
+// receiver; answers through net_send. Never retrieves or deletes a message.
+#pragma once
+
+#include <stdint.h>
+
+// Numbered as the session's states have always been: the UIDL states come
+// before the LIST states although LIST is asked first.
+enum PopState {
+    POP_GREETING = 1,
+    POP_USER_SENT = 2,
+    POP_AUTH_SENT = 3, // PASS or APOP
+    POP_STAT_SENT = 4,
+    POP_UIDL_SENT = 5,
+    POP_UIDL_LIST = 6,
+    POP_LIST_SENT = 7,
+    POP_LIST_LIST = 8,
+    POP_QUIT_SENT = 9
+};
+
+enum ErrorKind {
+    ERROR_NONE = 0,
+    ERROR_FAILED = 1,
+    ERROR_ABORTED = 2 // by the user; set only by the controller
+};
+
+enum { ERROR_TEXT_CAPACITY = 64 };
+
+// What the last check found, or why it failed.
+struct SessionResult {
+    int32_t error_kind;
+    char error_text[ERROR_TEXT_CAPACITY];
+    int32_t message_count; // new messages
+    int64_t total_size;    // their bytes; 64 bits, mailboxes exceed 2 GiB
+};
+
+extern SessionResult session;
+extern PopState pop_state;
+
+enum PopStep {
+    POP_CONTINUE, // the next line may follow in the same chunk
+    POP_STOP      // a command was sent or the session failed: drop the rest of the chunk
+};
+
+// Empties the receiver's line and waits for a greeting. Called at every connect.
+void pop_reset(void);
+
+// One complete accepted line of `length` bytes, CR LF included, in line_buffer.
+PopStep pop_handle_line(int length);
+
+bool pop_quit_sent(void);
+
+// Logs text as it stands and keeps its first 63 bytes as error_text.
+// Leaves error_kind to the caller.
+void set_error_text(const char* text);

@@ -1,0 +1,29 @@
+#!/bin/bash
+# Installs, as root on Debian 12, what building and testing corvina needs and
+# is not there yet. Safe to run again: it does nothing when all is present.
+set -euo pipefail
+
+packages=(
+    cmake make g++ googletest          # native build and unit tests
+    g++-mingw-w64-x86-64               # the Windows build
+    wine64 wine                        # running Windows programs and tests
+    locales                            # ja_JP.UTF-8, so Wine's ANSI code page is 932
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$package")
+    fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    apt-get update -q
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+fi
+
+if ! locale -a | grep -qx 'ja_JP.utf8'; then
+    sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >>/etc/locale.gen
+    locale-gen
+fi

@@ -1,0 +1,15 @@
+// Key I/O on an INI file, with the rules of the Windows profile functions:
+// missing file, section or key give the default; a value enclosed whole in
+// one pair of quotes loses them; writing a key keeps the rest of the file and
+// creates the file and the section when they are missing.
+#pragma once
+
+#include <stdint.h>
+
+// Copies the value into out (at most capacity - 1 bytes); empty when missing.
+void ini_read_text(const char* path, const char* section, const char* key, char* out, int capacity);
+
+// Reads the value as an integer; fallback when the key is missing or empty.
+int32_t ini_read_int(const char* path, const char* section, const char* key, int32_t fallback);
+
+void ini_write_text(const char* path, const char* section, const char* key, const char* value);

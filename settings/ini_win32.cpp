@@ -1,0 +1,19 @@
+// INI key I/O through the Windows profile functions.
+#include <windows.h>
+
+#include "settings/ini.h"
+
+void ini_read_text(const char* path, const char* section, const char* key, char* out, int capacity)
+{
+    GetPrivateProfileStringA(section, key, "", out, (DWORD)capacity, path);
+}
+
+int32_t ini_read_int(const char* path, const char* section, const char* key, int32_t fallback)
+{
+    return (int32_t)GetPrivateProfileIntA(section, key, fallback, path);
+}
+
+void ini_write_text(const char* path, const char* section, const char* key, const char* value)
+{
+    WritePrivateProfileStringA(section, key, value, path);
+}

@@ -1,0 +1,61 @@
+// The settings record and its INI file.
+//
+// One plain record holds every user setting: fixed-width integers and
+// fixed-capacity byte strings, no pointers, so the settings sheet can take a
+// byte copy and put it back on Cancel. Fields that have an INI key carry the
+// key as their name.
+#pragma once
+
+#include <stdint.h>
+
+#include "tray/icon_slot.h"
+
+enum {
+    NAME_CAPACITY = 65,             // server, user name, password: 64 bytes + NUL
+    PATH_CAPACITY = 261,            // paths and command lines: 260 bytes + NUL
+    STORED_PASSWORD_CAPACITY = 1025 // the encoded password: 1024 bytes + NUL
+};
+
+struct Settings {
+    int32_t USEAPOP;
+    uint32_t INTERVAL;      // minutes
+    int32_t STARTUP_WAIT;   // seconds
+    int32_t RETRY_INTERVAL; // seconds
+    int32_t RETRY_MAX;
+    char SERVER[NAME_CAPACITY];
+    char ACCOUNT[NAME_CAPACITY];
+    char PASSWORD[STORED_PASSWORD_CAPACITY]; // encoded, exactly as in the file
+    char plain_password[NAME_CAPACITY];
+    char password_mask[NAME_CAPACITY]; // one '*' per byte of plain_password
+    char MAILER[PATH_CAPACITY];
+    int32_t USE_SOUND;
+    char SOUND_FILE[PATH_CAPACITY];
+    int32_t password_edited; // the account page's password box was typed into
+    int32_t STOP_IF_MSG;
+    int32_t USE_POPUPDLG;
+    int32_t USE_BALOON;
+    int32_t USEUIDL;
+    uint32_t BACK_COLOR; // colours are 0x00BBGGRR
+    uint32_t POPUPDLG_TEXT_COLOR;
+    uint32_t POPUPDLG_BACK_COLOR;
+    int32_t POPUPDLG_X;                             // 0..6, left to right
+    int32_t POPUPDLG_Y;                             // 0..6, top to bottom
+    char icon_file[ICON_SLOT_COUNT][PATH_CAPACITY]; // empty: the built-in icon
+    int32_t AUTO_POPUP_CLOSE;
+    int32_t AUTO_POPUP_CLOSE_TIME; // seconds, 1..99
+    int32_t USE_SYSTEMCOLOR;
+};
+
+extern Settings settings;
+extern char program_directory[PATH_CAPACITY]; // ends in a path separator
+extern char ini_path[PATH_CAPACITY];
+extern int32_t settings_applied; // a settings page stored its fields on OK
+
+// Sets program_directory from the program file's full path and ini_path to
+// "corvina.ini" in it.
+void settings_locate(const char* program_file);
+
+void settings_reset(void);
+void settings_load(void);
+void settings_save(void);
+void update_password_mask(void);

@@ -1,0 +1,417 @@
+// The POP3 conversation driven by server transcripts: the bytes corvina
+// sends, what the session log shows and the SessionResult at the end. Every
+// transcript is replayed with the server's replies cut into chunks of many
+// sizes, and must give the same result each time.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "pop3/receiver.h"
+#include "pop3/session.h"
+#include "settings/settings.h"
+#include "tests/fakes/fakes.h"
+
+namespace
+{
+
+struct Transcript {
+    const char* name;
+    bool apop;
+    bool uidl;
+    std::vector<std::string> replies; // one server turn each, fed after the previous command
+    std::string sent;
+    std::string log;
+    int error_kind;
+    std::string error_text;
+    int32_t message_count;
+    int64_t total_size;
+};
+
+struct Outcome {
+    std::string sent, log;
+    int error_kind;
+    std::string error_text;
+    int32_t message_count;
+    int64_t total_size;
+    std::vector<std::string> list_lines, uidl_lines;
+    int listings_begun, listings_ended;
+};
+
+void prepare(bool apop, bool uidl, const char* account = "bob", const char* password = "secret")
+{
+    fakes_reset();
+    settings_reset();
+    settings.USEAPOP = apop;
+    settings.USEUIDL = uidl;
+    strcpy(settings.ACCOUNT, account);
+    strcpy(settings.plain_password, password);
+    session = SessionResult();
+    pop_reset();
+}
+
+// Feeds each reply in chunks of chunk bytes (0: whole), stopping at the first failure.
+Outcome replay(const std::vector<std::string>& replies, size_t chunk)
+{
+    for (const std::string& reply : replies) {
+        size_t step = chunk == 0 ? reply.size() : chunk;
+        for (size_t at = 0; at < reply.size() && session.error_kind == 0; at += step) {
+            size_t count = std::min(step, reply.size() - at);
+            pop_receive(reply.data() + at, (int)count);
+        }
+        if (session.error_kind != 0)
+            break;
+    }
+    return {fake.sent,
+            fake.log,
+            session.error_kind,
+            session.error_text,
+            session.message_count,
+            session.total_size,
+            fake.list_lines,
+            fake.uidl_lines,
+            fake.listings_begun,
+            fake.listings_ended};
+}
+
+const std::string GREETING = "+OK POP3 ready\r\n";
+const std::string APOP_GREETING = "+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n";
+
+// clang-format off: a transcript per row
+const Transcript TRANSCRIPTS[] = {
+    {"user_pass_two_messages",
+     false,
+     false,
+     {GREETING, "+OK\r\n", "+OK logged in\r\n", "+OK 2 320\r\n", "+OK bye\r\n"},
+     "USER bob\r\nPASS secret\r\nSTAT\r\nQUIT\r\n",
+     GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK logged in\r\nSTAT\r\n+OK 2 320\r\n"
+                "QUIT\r\n+OK bye\r\n",
+     0,
+     "",
+     2,
+     320},
+    {"empty_mailbox",
+     false,
+     false,
+     {GREETING, "+OK\r\n", "+OK\r\n", "+OK 0 0\r\n", "+OK\r\n"},
+     "USER bob\r\nPASS secret\r\nSTAT\r\nQUIT\r\n",
+     GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n+OK 0 0\r\nQUIT\r\n+OK\r\n",
+     0,
+     "",
+     0,
+     0},
+    {"apop_digest_of_the_time_stamp",
+     true,
+     false,
+     {APOP_GREETING, "+OK maildrop has 1 message (369 octets)\r\n", "+OK 1 369\r\n", "+OK\r\n"},
+     "APOP bob 3f18b52881e44c0cc6067f46e0ced7bc\r\nSTAT\r\nQUIT\r\n",
+     APOP_GREETING + "APOP bob *****\r\n+OK maildrop has 1 message (369 octets)\r\n"
+                     "STAT\r\n+OK 1 369\r\nQUIT\r\n+OK\r\n",
+     0,
+     "",
+     1,
+     369},
+    {"stat_runs_of_blanks_and_more_tokens",
+     false,
+     false,
+     {GREETING, "+OK\r\n", "+OK\r\n", "+OK  3   12000 octets\r\n", "+OK\r\n"},
+     "USER bob\r\nPASS secret\r\nSTAT\r\nQUIT\r\n",
+     GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n+OK  3   12000 octets\r\n"
+                "QUIT\r\n+OK\r\n",
+     0,
+     "",
+     3,
+     12000},
+    {"stat_over_two_gibibytes",
+     false,
+     false,
+     {GREETING, "+OK\r\n", "+OK\r\n", "+OK 5 3221225472\r\n", "+OK\r\n"},
+     "USER bob\r\nPASS secret\r\nSTAT\r\nQUIT\r\n",
+     GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n+OK 5 3221225472\r\n"
+                "QUIT\r\n+OK\r\n",
+     0,
+     "",
+     5,
+     3221225472LL},
+    {"stat_at_two_to_the_53",
+     false,
+     false,
+     {GREETING, "+OK\r\n", "+OK\r\n", "+OK 1 9007199254740993\r\n", "+OK\r\n"},
+     "USER bob\r\nPASS secret\r\nSTAT\r\nQUIT\r\n",
+     GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n+OK 1 9007199254740993\r\n"
+                "QUIT\r\n+OK\r\n",
+     0,
+     "",
+     1,
+     9007199254740993LL},
+    {"stat_figures_held_at_their_range",
+     false,
+     false,
+     {GREETING, "+OK\r\n", "+OK\r\n", "+OK 99999999999 999999999999999999999999\r\n", "+OK\r\n"},
+     "USER bob\r\nPASS secret\r\nSTAT\r\nQUIT\r\n",
+     GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n"
+                "+OK 99999999999 999999999999999999999999\r\nQUIT\r\n+OK\r\n",
+     0,
+     "",
+     INT32_MAX,
+     INT64_MAX},
+    {"stat_sign_and_trailing_letters",
+     false,
+     false,
+     {GREETING, "+OK\r\n", "+OK\r\n", "+OK +4 12x\r\n", "+OK\r\n"},
+     "USER bob\r\nPASS secret\r\nSTAT\r\nQUIT\r\n",
+     GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n+OK +4 12x\r\nQUIT\r\n+OK\r\n",
+     0,
+     "",
+     4,
+     12},
+    {"stat_with_two_tokens",
+     false,
+     false,
+     {GREETING, "+OK\r\n", "+OK\r\n", "+OK 2\r\n"},
+     "USER bob\r\nPASS secret\r\nSTAT\r\n",
+     GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n+OK 2\r\n受信データエラー",
+     1,
+     "受信データエラー",
+     0,
+     0},
+    {"stat_with_only_ok",
+     false,
+     false,
+     {GREETING, "+OK\r\n", "+OK\r\n", "+OK\r\n"},
+     "USER bob\r\nPASS secret\r\nSTAT\r\n",
+     GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n+OK\r\n受信データエラー",
+     1,
+     "受信データエラー",
+     0,
+     0},
+    {"wrong_password",
+     false,
+     false,
+     {GREETING, "+OK\r\n", "-ERR [AUTH] Authentication failed.\r\n"},
+     "USER bob\r\nPASS secret\r\n",
+     GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n-ERR [AUTH] Authentication failed.\r\n",
+     1,
+     "-ERR [AUTH] Authentication failed.\r\n",
+     0,
+     0},
+    {"negative_reply_cut_at_63_bytes",
+     false,
+     false,
+     {GREETING, "-ERR 0123456789012345678901234567890123456789012345678901234567890123\r\n"},
+     "USER bob\r\n",
+     GREETING +
+         "USER bob\r\n-ERR 0123456789012345678901234567890123456789012345678901234567890123\r\n",
+     1,
+     "-ERR 0123456789012345678901234567890123456789012345678901234567",
+     0,
+     0},
+    {"lower_case_ok_is_negative",
+     false,
+     false,
+     {"+ok hello\r\n"},
+     "",
+     "+ok hello\r\n",
+     1,
+     "+ok hello\r\n",
+     0,
+     0},
+    {"negative_reply_to_quit",
+     false,
+     false,
+     {GREETING, "+OK\r\n", "+OK\r\n", "+OK 0 0\r\n", "-ERR some deleted messages not removed\r\n"},
+     "USER bob\r\nPASS secret\r\nSTAT\r\nQUIT\r\n",
+     GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n+OK 0 0\r\nQUIT\r\n"
+                "-ERR some deleted messages not removed\r\n",
+     1,
+     "-ERR some deleted messages not removed\r\n",
+     0,
+     0},
+    {"apop_without_time_stamp_never_tries_user",
+     true,
+     false,
+     {GREETING},
+     "",
+     GREETING + "APOP非対応ｻｰﾊﾞｰまたは受信ﾃﾞｰﾀｴﾗｰ",
+     1,
+     "APOP非対応ｻｰﾊﾞｰまたは受信ﾃﾞｰﾀｴﾗｰ",
+     0,
+     0},
+    {"apop_close_bracket_only_before_open",
+     true,
+     false,
+     {"+OK ready> <1896.697170952@dbc\r\n"},
+     "",
+     "+OK ready> <1896.697170952@dbc\r\nAPOP非対応ｻｰﾊﾞｰまたは受信ﾃﾞｰﾀｴﾗｰ",
+     1,
+     "APOP非対応ｻｰﾊﾞｰまたは受信ﾃﾞｰﾀｴﾗｰ",
+     0,
+     0},
+    {"apop_refused",
+     true,
+     false,
+     {APOP_GREETING, "-ERR authentication failed\r\n"},
+     "APOP bob 3f18b52881e44c0cc6067f46e0ced7bc\r\n",
+     APOP_GREETING + "APOP bob *****\r\n-ERR authentication failed\r\n",
+     1,
+     "-ERR authentication failed\r\n",
+     0,
+     0},
+};
+// clang-format on
+
+void PrintTo(const Transcript& t, std::ostream* out)
+{
+    *out << t.name;
+}
+
+class SessionTranscript : public testing::TestWithParam<Transcript>
+{
+};
+
+TEST_P(SessionTranscript, SameResultForEveryChunking)
+{
+    const Transcript& t = GetParam();
+    for (size_t chunk : {0, 1, 2, 3, 5, 7, 13, 64}) {
+        SCOPED_TRACE("chunk size " + std::to_string(chunk));
+        prepare(t.apop, t.uidl);
+        Outcome out = replay(t.replies, chunk);
+        EXPECT_EQ(t.sent, out.sent);
+        EXPECT_EQ(t.log, out.log);
+        EXPECT_EQ(t.error_kind, out.error_kind);
+        EXPECT_EQ(t.error_text, out.error_text);
+        EXPECT_EQ(t.message_count, out.message_count);
+        EXPECT_EQ(t.total_size, out.total_size);
+        bool quit_sent = t.sent.size() >= 6 && t.sent.substr(t.sent.size() - 6) == "QUIT\r\n";
+        EXPECT_EQ(quit_sent, pop_quit_sent());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Transcripts, SessionTranscript, testing::ValuesIn(TRANSCRIPTS),
+                         [](const testing::TestParamInfo<Transcript>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(Session, ApopDigestOfRfc1939Example)
+{
+    prepare(true, false, "mrose", "tanstaaf");
+    replay({"+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n"}, 0);
+    EXPECT_EQ("APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\n", fake.sent);
+    EXPECT_EQ(std::string::npos, fake.log.find("c4c9334b")) << fake.log;
+}
+
+// The time stamp and the password are joined in 1499 bytes at most.
+TEST(Session, ApopTimeStampAndPasswordLimit)
+{
+    for (int stamp_length : {1498, 1499}) {
+        SCOPED_TRACE(stamp_length);
+        prepare(true, false, "bob", "p");
+        std::string greeting = "+OK <" + std::string(stamp_length - 2, 'x') + ">\r\n";
+        replay({greeting}, 0);
+        if (stamp_length + 1 <= 1499) {
+            EXPECT_EQ(0, session.error_kind);
+            EXPECT_EQ(0u, fake.sent.rfind("APOP bob ", 0));
+            EXPECT_EQ(POP_AUTH_SENT, pop_state);
+        } else {
+            EXPECT_EQ(1, session.error_kind);
+            EXPECT_STREQ("受信データエラー", session.error_text);
+            EXPECT_EQ("", fake.sent);
+        }
+    }
+}
+
+// The digest covers the stamp's bytes exactly, non-ASCII and spaces included.
+TEST(Session, ApopStampIsDigestedAsReceived)
+{
+    prepare(true, false, "bob", "tanstaaf");
+    replay({"+OK <1896.697170952@dbc.mtview.ca.us> <other>\r\n"}, 0);
+    EXPECT_EQ("APOP bob c4c9334bac560ecc979e58001b3e22fb\r\n", fake.sent);
+}
+
+TEST(Session, UniqueIdListingsGoToTheStore)
+{
+    prepare(false, true);
+    Outcome out = replay({GREETING, "+OK\r\n", "+OK\r\n", "+OK 2 320\r\n",
+                          "+OK 2 messages\r\n1 120\r\n2 200\r\n.\r\n",
+                          "+OK\r\n1 whqtswO00WBw418f9t5JxYwZ\r\n2 Qhd PYR:00WBw1Ph7x7\r\n.\r\n",
+                          "+OK bye\r\n"},
+                         0);
+    EXPECT_EQ("USER bob\r\nPASS secret\r\nSTAT\r\nLIST\r\nUIDL\r\nQUIT\r\n", out.sent);
+    EXPECT_EQ(GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n+OK 2 320\r\n"
+                         "LIST\r\n+OK 2 messages\r\nUIDL\r\n+OK\r\nQUIT\r\n+OK bye\r\n",
+              out.log);
+    EXPECT_EQ((std::vector<std::string>{"1 120", "2 200"}), out.list_lines);
+    EXPECT_EQ((std::vector<std::string>{"1 whqtswO00WBw418f9t5JxYwZ", "2 Qhd PYR:00WBw1Ph7x7"}),
+              out.uidl_lines);
+    EXPECT_EQ(1, out.listings_begun);
+    EXPECT_EQ(1, out.listings_ended);
+    EXPECT_EQ(0, out.error_kind);
+    // STAT's figures are not read when the store counts.
+    EXPECT_EQ(0, out.message_count);
+    EXPECT_EQ(0, out.total_size);
+}
+
+TEST(Session, EmptyMailboxWithUniqueIds)
+{
+    prepare(true, true);
+    Outcome out = replay(
+        {APOP_GREETING, "+OK\r\n", "+OK 0 0\r\n", "+OK\r\n.\r\n", "+OK\r\n.\r\n", "+OK\r\n"}, 1);
+    EXPECT_EQ(0, out.error_kind);
+    EXPECT_TRUE(out.list_lines.empty());
+    EXPECT_TRUE(out.uidl_lines.empty());
+    EXPECT_EQ(1, out.listings_ended);
+    EXPECT_TRUE(pop_quit_sent());
+}
+
+TEST(Session, RefusedListingLinesFailTheCheck)
+{
+    const struct {
+        bool refuse_list;
+        const char* text;
+    } rows[] = {{true, "LISTエラー"}, {false, "UIDLエラー"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        prepare(false, true);
+        if (row.refuse_list)
+            fake.refuse_list_line_at = 1;
+        else
+            fake.refuse_uidl_line_at = 1;
+        Outcome out =
+            replay({GREETING, "+OK\r\n", "+OK\r\n", "+OK 3 30\r\n",
+                    "+OK\r\n1 10\r\n2 10\r\n3 10\r\n.\r\n", "+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n"},
+                   0);
+        EXPECT_EQ(1, out.error_kind);
+        EXPECT_EQ(row.text, out.error_text);
+        EXPECT_EQ(row.text, out.log.substr(out.log.size() - strlen(row.text)));
+        EXPECT_EQ(0, out.listings_ended);
+        // Nothing follows the refused line: not the third line, not a command.
+        EXPECT_EQ(row.refuse_list ? 2u : 3u, out.list_lines.size());
+        EXPECT_EQ(row.refuse_list ? 0u : 2u, out.uidl_lines.size());
+    }
+}
+
+TEST(Session, SetErrorTextLogsWholeAndKeepsSixtyThreeBytes)
+{
+    prepare(false, false);
+    std::string text(100, 'e');
+    session.error_kind = 0;
+    set_error_text(text.c_str());
+    EXPECT_EQ(text, fake.log);
+    EXPECT_EQ(std::string(63, 'e'), session.error_text);
+    EXPECT_EQ(0, session.error_kind);
+}
+
+TEST(Session, ResetWaitsForAGreetingAgain)
+{
+    prepare(false, false);
+    replay({GREETING, "+OK\r\n"}, 0);
+    ASSERT_EQ(POP_AUTH_SENT, pop_state);
+    pop_reset();
+    EXPECT_EQ(POP_GREETING, pop_state);
+    EXPECT_EQ(0, line_length);
+    EXPECT_FALSE(pop_quit_sent());
+}
+
+} // namespace
