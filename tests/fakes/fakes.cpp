@@ -1,17 +1,35 @@
 #include "tests/fakes/fakes.h"
 
+#include <string.h>
+
 #include "core/clock.h"
+#include "core/env.h"
+#include "core/mail_program.h"
+#include "core/main_window.h"
+#include "core/sound.h"
 #include "pop3/net.h"
-#include "pop3/uidl_store.h"
+#include "pop3/session.h"
+#include "tray/menu.h"
+#include "tray/popup.h"
+#include "tray/tray.h"
 #include "ui/session_log.h"
+#include "ui/sheet.h"
 
 FakeWorld fake;
 
 void fakes_reset(void)
 {
     fake = FakeWorld();
-    fake.refuse_list_line_at = -1;
-    fake.refuse_uidl_line_at = -1;
+    fake.icon = -1;
+    fake.menu_state = -1;
+    fake.account_controls_enabled = -1;
+    fake.sheet_buttons_enabled = -1;
+    fake.popup_enabled = true;
+}
+
+uint32_t clock_ticks(void)
+{
+    return fake.ticks;
 }
 
 void log_append(const char* text)
@@ -24,35 +42,192 @@ void log_clear(void)
     fake.log.clear();
 }
 
+// The connection layer: the wire is fake.sent; the time-out as the real one counts it.
+
+int net_start(void)
+{
+    fake.net_starts++;
+    fake.timeout_ticks = 0;
+    if (fake.net_start_error) {
+        set_error_text(fake.net_start_error);
+        session.error_kind = ERROR_FAILED;
+        return -1;
+    }
+    pop_reset();
+    return 0;
+}
+
+void net_close(void)
+{
+    fake.net_closes++;
+}
+
+int net_timeout_tick(void)
+{
+    if (++fake.timeout_ticks < SESSION_TIMEOUT_TICKS)
+        return 0;
+    net_close();
+    set_error_text("タイムアウト発生");
+    session.error_kind = ERROR_FAILED;
+    return 1;
+}
+
 int net_send(const char* bytes, int length)
 {
     fake.sent.append(bytes, (size_t)length);
     return length;
 }
 
-uint32_t clock_ticks(void)
+// Tray, popup and menu.
+
+void tray_set_icon(IconSlot slot)
 {
-    return fake.ticks;
+    fake.icon = slot;
 }
 
-void uidl_begin_listing(void)
+void tray_set_tip(const char* text)
 {
-    fake.listings_begun++;
+    fake.tip = text;
 }
 
-int uidl_on_list_line(const char* line)
+void tray_balloon(const char* text)
 {
-    fake.list_lines.push_back(line);
-    return (int)fake.list_lines.size() - 1 == fake.refuse_list_line_at ? -1 : 0;
+    fake.balloons.push_back(text);
 }
 
-int uidl_on_uidl_line(const char* line)
+void popup_create(void)
 {
-    fake.uidl_lines.push_back(line);
-    return (int)fake.uidl_lines.size() - 1 == fake.refuse_uidl_line_at ? -1 : 0;
+    fake.popup_exists = true;
 }
 
-void uidl_end_listing(void)
+void popup_destroy(void)
 {
-    fake.listings_ended++;
+    fake.popup_exists = false;
+    fake.popup_visible = false;
+}
+
+void popup_show(const char* heading, const char* text)
+{
+    if (!fake.popup_exists)
+        return;
+    fake.popup_visible = true;
+    fake.popup_heading = heading;
+    fake.popup_text = text;
+    fake.popup_shows++;
+}
+
+void popup_hide(void)
+{
+    fake.popup_visible = false;
+}
+
+void popup_refresh_colors(void)
+{
+}
+
+void popup_enable_for_state(CheckState state)
+{
+    fake.popup_enabled = state == StartupWait || state == Idle || state == RetryWait;
+}
+
+void menu_update_for_state(CheckState state)
+{
+    fake.menu_state = state;
+}
+
+void menu_set_paused(bool paused)
+{
+    fake.menu_paused = paused;
+}
+
+// Main window and process.
+
+unsigned main_window_set_timer(unsigned id, unsigned)
+{
+    if (fake.timers_fail)
+        return 0;
+    fake.timer_starts++;
+    (id == TICK_TIMER_ID ? fake.tick_timer_running : fake.minute_timer_running) = true;
+    return id;
+}
+
+void main_window_kill_timer(unsigned id)
+{
+    (id == TICK_TIMER_ID ? fake.tick_timer_running : fake.minute_timer_running) = false;
+}
+
+void main_window_hide(void)
+{
+    fake.main_window_hides++;
+}
+
+void heap_compact(void)
+{
+    fake.heap_compactions++;
+}
+
+void main_window_error_box(const char* text, const char* caption)
+{
+    fake.error_boxes.push_back(std::string(caption) + ": " + text);
+}
+
+void sound_play(const char* file)
+{
+    fake.sounds.push_back(file);
+}
+
+// %CORVINA_SOUNDS% stands for a folder; other texts stay as they are.
+void env_expand(const char* text, char* out, int capacity)
+{
+    std::string expanded = text;
+    const std::string name = "%CORVINA_SOUNDS%";
+    size_t at = expanded.find(name);
+    if (at != std::string::npos)
+        expanded.replace(at, name.size(), "C:\\sounds");
+    strncpy(out, expanded.c_str(), (size_t)capacity - 1);
+    out[capacity - 1] = '\0';
+}
+
+// Settings sheet and account page.
+
+int sheet_show(void)
+{
+    fake.sheet_shows++;
+    if (fake.while_sheet_open)
+        fake.while_sheet_open();
+    return 0;
+}
+
+void sheet_enable_buttons(int enable)
+{
+    fake.sheet_buttons_enabled = enable;
+}
+
+void account_enable_controls(int enable)
+{
+    fake.account_controls_enabled = enable;
+}
+
+// Mail program process.
+
+bool start_mail_program(const char* command)
+{
+    if (command[0] == '\0' || fake.mail_program_fails_to_start)
+        return false;
+    fake.mail_program_command = command;
+    fake.mail_program_running = true;
+    return true;
+}
+
+bool poll_mail_program(void)
+{
+    if (fake.mail_program_running)
+        return true;
+    close_mail_program_handles();
+    return false;
+}
+
+void close_mail_program_handles(void)
+{
+    fake.mail_program_handle_closes++;
 }

@@ -1,22 +1,66 @@
-// Recording stand-ins for what the portable core calls outside itself.
-// Tests read what was recorded and reset it with fakes_reset.
+// Recording stand-ins for everything the portable core calls outside itself:
+// the tray, popup and menu, the main window's timers, the connection layer,
+// the settings sheet, the mail program process, sound and the clock. Tests
+// read what was recorded, script what the platform answers, and start clean
+// with fakes_reset.
 #pragma once
 
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
-struct FakeWorld {
-    std::string log;  // everything log_append received since the last log_clear
-    std::string sent; // every byte given to net_send
-    uint32_t ticks;   // what clock_ticks answers
+#include "core/check_state.h"
 
-    // The seen-message store's line handlers: what they were given.
-    std::vector<std::string> list_lines, uidl_lines;
-    int listings_begun, listings_ended;
-    int refuse_list_line_at; // -1: accept all; n: refuse the n-th (0-based)
-    int refuse_uidl_line_at;
+struct FakeWorld {
+    uint32_t ticks; // what clock_ticks answers
+
+    // Session log and wire.
+    std::string log;  // what log_append received since the last log_clear
+    std::string sent; // every byte given to net_send
+
+    // The tray as the user sees it.
+    int icon; // IconSlot shown last, -1 before any
+    std::string tip;
+    std::vector<std::string> balloons;
+
+    // The popup.
+    bool popup_exists;
+    bool popup_visible;
+    bool popup_enabled;
+    std::string popup_heading, popup_text;
+    int popup_shows;
+
+    // The tray menu.
+    int menu_state; // CheckState of the last update, -1 before any
+    bool menu_paused;
+
+    // Main window and process.
+    bool tick_timer_running, minute_timer_running;
+    bool timers_fail; // main_window_set_timer answers 0
+    int timer_starts;
+    int main_window_hides;
+    int heap_compactions;
+    std::vector<std::string> error_boxes; // "caption: text"
+    std::vector<std::string> sounds;
+
+    // Connection layer.
+    int net_starts, net_closes;
+    const char* net_start_error; // non-null: net_start fails at once with this text
+    int timeout_ticks;
+
+    // Settings sheet and account page.
+    int sheet_shows;
+    std::function<void()> while_sheet_open; // runs inside sheet_show
+    int account_controls_enabled;           // -1 before any call
+    int sheet_buttons_enabled;
+
+    // Mail program.
+    bool mail_program_fails_to_start;
+    bool mail_program_running;
+    std::string mail_program_command;
+    int mail_program_handle_closes;
 };
 
 extern FakeWorld fake;

@@ -9,10 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "core/text.h"
 #include "pop3/receiver.h"
 #include "pop3/session.h"
+#include "pop3/uidl_store.h"
 #include "settings/settings.h"
 #include "tests/fakes/fakes.h"
+#include "tests/unit/temp_dir.h"
 
 namespace
 {
@@ -36,8 +39,6 @@ struct Outcome {
     std::string error_text;
     int32_t message_count;
     int64_t total_size;
-    std::vector<std::string> list_lines, uidl_lines;
-    int listings_begun, listings_ended;
 };
 
 void prepare(bool apop, bool uidl, const char* account = "bob", const char* password = "secret")
@@ -64,16 +65,9 @@ Outcome replay(const std::vector<std::string>& replies, size_t chunk)
         if (session.error_kind != 0)
             break;
     }
-    return {fake.sent,
-            fake.log,
-            session.error_kind,
-            session.error_text,
-            session.message_count,
-            session.total_size,
-            fake.list_lines,
-            fake.uidl_lines,
-            fake.listings_begun,
-            fake.listings_ended};
+    return {
+        fake.sent,         fake.log, session.error_kind, session.error_text, session.message_count,
+        session.total_size};
 }
 
 const std::string GREETING = "+OK POP3 ready\r\n";
@@ -330,9 +324,28 @@ TEST(Session, ApopStampIsDigestedAsReceived)
     EXPECT_EQ("APOP bob c4c9334bac560ecc979e58001b3e22fb\r\n", fake.sent);
 }
 
+// The ids of the running check's listing, as the seen-message store holds them.
+std::vector<std::string> listed_ids()
+{
+    std::vector<std::string> ids;
+    int other = 1 - uidl_store.current;
+    for (int i = 0; i < uidl_store.count[other]; i++)
+        ids.push_back(uidl_store.generations[other].ids[i]);
+    return ids;
+}
+
+void load_empty_store()
+{
+    uidl_free();
+    std::string dir = make_temp_dir("session");
+    text_copy(program_directory, sizeof program_directory, dir.c_str());
+    uidl_load();
+}
+
 TEST(Session, UniqueIdListingsGoToTheStore)
 {
     prepare(false, true);
+    load_empty_store();
     Outcome out = replay({GREETING, "+OK\r\n", "+OK\r\n", "+OK 2 320\r\n",
                           "+OK 2 messages\r\n1 120\r\n2 200\r\n.\r\n",
                           "+OK\r\n1 whqtswO00WBw418f9t5JxYwZ\r\n2 Qhd PYR:00WBw1Ph7x7\r\n.\r\n",
@@ -342,53 +355,53 @@ TEST(Session, UniqueIdListingsGoToTheStore)
     EXPECT_EQ(GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n+OK 2 320\r\n"
                          "LIST\r\n+OK 2 messages\r\nUIDL\r\n+OK\r\nQUIT\r\n+OK bye\r\n",
               out.log);
-    EXPECT_EQ((std::vector<std::string>{"1 120", "2 200"}), out.list_lines);
-    EXPECT_EQ((std::vector<std::string>{"1 whqtswO00WBw418f9t5JxYwZ", "2 Qhd PYR:00WBw1Ph7x7"}),
-              out.uidl_lines);
-    EXPECT_EQ(1, out.listings_begun);
-    EXPECT_EQ(1, out.listings_ended);
+    EXPECT_EQ((std::vector<std::string>{"whqtswO00WBw418f9t5JxYwZ", "Qhd PYR:00WBw1Ph7x7"}),
+              listed_ids());
+    EXPECT_TRUE(uidl_store.listing_complete);
     EXPECT_EQ(0, out.error_kind);
-    // STAT's figures are not read when the store counts.
-    EXPECT_EQ(0, out.message_count);
-    EXPECT_EQ(0, out.total_size);
+    // The counts come from the listings, not from STAT.
+    EXPECT_EQ(2, out.message_count);
+    EXPECT_EQ(320, out.total_size);
+    uidl_free();
 }
 
 TEST(Session, EmptyMailboxWithUniqueIds)
 {
     prepare(true, true);
+    load_empty_store();
     Outcome out = replay(
         {APOP_GREETING, "+OK\r\n", "+OK 0 0\r\n", "+OK\r\n.\r\n", "+OK\r\n.\r\n", "+OK\r\n"}, 1);
     EXPECT_EQ(0, out.error_kind);
-    EXPECT_TRUE(out.list_lines.empty());
-    EXPECT_TRUE(out.uidl_lines.empty());
-    EXPECT_EQ(1, out.listings_ended);
+    EXPECT_EQ(0, out.message_count);
+    EXPECT_TRUE(listed_ids().empty());
+    EXPECT_TRUE(uidl_store.listing_complete);
     EXPECT_TRUE(pop_quit_sent());
+    uidl_free();
 }
 
 TEST(Session, RefusedListingLinesFailTheCheck)
 {
     const struct {
-        bool refuse_list;
+        const char* list;
+        const char* uidl;
         const char* text;
-    } rows[] = {{true, "LISTエラー"}, {false, "UIDLエラー"}};
+    } rows[] = {
+        {"+OK\r\n1 10\r\n2\r\n3 10\r\n.\r\n", "", "LISTエラー"},
+        {"+OK\r\n1 10\r\n2 10\r\n.\r\n", "+OK\r\n1 a\r\n2\r\n3 c\r\n.\r\n", "UIDLエラー"},
+    };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);
         prepare(false, true);
-        if (row.refuse_list)
-            fake.refuse_list_line_at = 1;
-        else
-            fake.refuse_uidl_line_at = 1;
+        load_empty_store();
         Outcome out =
-            replay({GREETING, "+OK\r\n", "+OK\r\n", "+OK 3 30\r\n",
-                    "+OK\r\n1 10\r\n2 10\r\n3 10\r\n.\r\n", "+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n"},
-                   0);
+            replay({GREETING, "+OK\r\n", "+OK\r\n", "+OK 3 30\r\n", row.list, row.uidl}, 0);
         EXPECT_EQ(1, out.error_kind);
         EXPECT_EQ(row.text, out.error_text);
         EXPECT_EQ(row.text, out.log.substr(out.log.size() - strlen(row.text)));
-        EXPECT_EQ(0, out.listings_ended);
-        // Nothing follows the refused line: not the third line, not a command.
-        EXPECT_EQ(row.refuse_list ? 2u : 3u, out.list_lines.size());
-        EXPECT_EQ(row.refuse_list ? 0u : 2u, out.uidl_lines.size());
+        EXPECT_FALSE(uidl_store.listing_complete);
+        // Nothing follows the refused line: no further command.
+        EXPECT_EQ(std::string::npos, out.sent.find("QUIT"));
+        uidl_free();
     }
 }
 

@@ -1,0 +1,394 @@
+// The check controller's action table and its actions.
+//
+// Time is counted in ticks of two window timers: 500 ms and 60 s. In Idle
+// only the minute timer runs (and the tick timer while new mail blinks); in
+// every other state only the tick timer. Settings are compared unsigned, so
+// N seconds are N * 2 ticks in 32-bit arithmetic.
+#include "core/controller.h"
+
+#include "core/mail_program.h"
+#include "core/main_window.h"
+#include "core/report.h"
+#include "core/sound.h"
+#include "pop3/net.h"
+#include "pop3/session.h"
+#include "pop3/uidl_store.h"
+#include "settings/settings.h"
+#include "tray/menu.h"
+#include "tray/popup.h"
+#include "tray/tray.h"
+#include "ui/session_log.h"
+#include "ui/sheet.h"
+
+Controller controller;
+bool main_window_not_yet_hidden;
+
+static const char TIP_IDLE[] = "corvina";
+static const char TIP_CHECKING[] = "サーバーとの通信中...";
+static const char TEXT_ABORTED[] = "処理を中止しました";
+
+static uint32_t seconds_to_ticks(int32_t seconds)
+{
+    return (uint32_t)seconds * 1000u / TICK_TIMER_MS;
+}
+
+static void start_tick_timer(void)
+{
+    if (controller.tick_timer == 0)
+        controller.tick_timer = main_window_set_timer(TICK_TIMER_ID, TICK_TIMER_MS);
+}
+
+static void stop_tick_timer(void)
+{
+    if (controller.tick_timer != 0) {
+        main_window_kill_timer(controller.tick_timer);
+        controller.tick_timer = 0;
+    }
+}
+
+static void start_minute_timer(void)
+{
+    if (controller.minute_timer == 0)
+        controller.minute_timer = main_window_set_timer(MINUTE_TIMER_ID, MINUTE_TIMER_MS);
+}
+
+static void stop_minute_timer(void)
+{
+    if (controller.minute_timer != 0) {
+        main_window_kill_timer(controller.minute_timer);
+        controller.minute_timer = 0;
+    }
+}
+
+void enter_state(CheckState state)
+{
+    menu_update_for_state(state);
+    popup_enable_for_state(state);
+    // Stopped first, so every entry into Idle restarts the minute's phase.
+    stop_minute_timer();
+    if (state == Idle) {
+        start_minute_timer();
+        if (controller.blinking)
+            start_tick_timer();
+        else
+            stop_tick_timer();
+    } else {
+        start_tick_timer();
+    }
+    controller.tick_count = 0;
+    controller.minute_count = 0;
+    controller.state = state;
+}
+
+void enter_idle(void)
+{
+    enter_state(Idle);
+}
+
+void show_resting_icon(void)
+{
+    tray_set_icon(controller.paused ? WAIT_ICON : NORMAL_ICON);
+}
+
+void hide_main_window_once(void)
+{
+    if (main_window_not_yet_hidden) {
+        main_window_not_yet_hidden = false;
+        main_window_hide();
+    }
+}
+
+// Returns error_kind: 0 when the session is under way.
+static int32_t start_session(void)
+{
+    log_clear();
+    session.error_kind = ERROR_NONE;
+    tray_set_tip(TIP_CHECKING);
+    const char* missing = nullptr;
+    if (settings.SERVER[0] == '\0')
+        missing = "ｻｰﾊﾞｰ名を設定してください。";
+    else if (settings.ACCOUNT[0] == '\0')
+        missing = "ﾕｰｻﾞｰ名を設定してください。";
+    else if (settings.plain_password[0] == '\0')
+        missing = "ﾊﾟｽﾜｰﾄﾞを設定してください。";
+    if (missing) {
+        set_error_text(missing);
+        session.error_kind = ERROR_FAILED;
+    }
+    if (session.error_kind == ERROR_NONE)
+        net_start();
+    if (session.error_kind != ERROR_NONE) {
+        tray_set_icon(ERROR_ICON);
+        report_outcome();
+    }
+    return session.error_kind;
+}
+
+// Returns true when the attempt failed to start.
+static bool begin_check(void)
+{
+    if (start_session() != ERROR_NONE) {
+        net_close();
+        return true;
+    }
+    tray_set_icon(CHECK_ICON);
+    tray_set_tip(TIP_CHECKING);
+    enter_state(Checking);
+    return false;
+}
+
+// One series makes at most 1 + RETRY_MAX attempts.
+static void retry_or_idle(void)
+{
+    controller.retry_count++;
+    if (controller.retry_count <= (uint32_t)settings.RETRY_MAX) {
+        enter_state(RetryWait);
+    } else {
+        hide_main_window_once();
+        enter_idle();
+    }
+}
+
+static void end_test(void)
+{
+    account_enable_controls(1);
+    sheet_enable_buttons(1);
+    report_outcome();
+    enter_state(SettingsOpen);
+}
+
+// The user has taken note of the news.
+static void acknowledge(void)
+{
+    controller.blinking = false;
+    if (controller.state == Idle) {
+        stop_tick_timer();
+        show_resting_icon();
+        tray_set_tip(TIP_IDLE);
+    }
+    popup_hide();
+    controller.popup_close_pending = false;
+    if (settings.USEUIDL) {
+        uidl_commit();
+        session.message_count = 0;
+        controller.notified_count = 0;
+        session.total_size = 0;
+        controller.notified_size = 0;
+    } else {
+        controller.notified_count = session.message_count;
+        controller.notified_size = session.total_size;
+    }
+}
+
+static void startup_wait_tick(void)
+{
+    controller.tick_count++;
+    if (controller.tick_count < seconds_to_ticks(settings.STARTUP_WAIT))
+        return;
+    controller.retry_count = 0;
+    if (begin_check()) {
+        report_outcome();
+        retry_or_idle();
+    }
+}
+
+// Blinks announced mail and closes the popup by itself; Idle and SettingsOpen.
+static void idle_tick(void)
+{
+    if (!controller.blinking)
+        return;
+    controller.tick_count++;
+    if (settings.AUTO_POPUP_CLOSE && controller.popup_close_pending &&
+        controller.tick_count >= seconds_to_ticks(settings.AUTO_POPUP_CLOSE_TIME)) {
+        controller.popup_close_pending = false;
+        popup_hide();
+        return;
+    }
+    if (controller.tick_count % 2 == 1)
+        show_resting_icon();
+    else
+        tray_set_icon(ARRIVE_ICON);
+}
+
+// The periodic check.
+static void interval_tick(void)
+{
+    controller.minute_count++;
+    if (controller.minute_count < settings.INTERVAL)
+        return;
+    controller.minute_count = 0;
+    if ((settings.STOP_IF_MSG && session.message_count != 0) || controller.paused)
+        return;
+    controller.retry_count = 0;
+    if (begin_check()) {
+        report_outcome();
+        retry_or_idle();
+    }
+}
+
+// The user asks for a check: never retried, and mail found is announced again.
+static void check_now(void)
+{
+    controller.notified_size = 0;
+    controller.notified_count = 0;
+    controller.retry_count = (uint32_t)settings.RETRY_MAX;
+    if (begin_check()) {
+        hide_main_window_once();
+        report_outcome();
+        enter_idle();
+    }
+}
+
+static void checking_tick(void)
+{
+    if (net_timeout_tick() == 1) {
+        net_close();
+        report_outcome();
+        retry_or_idle();
+    }
+}
+
+static void check_over(void)
+{
+    net_close();
+    hide_main_window_once();
+    report_outcome();
+    if (session.error_kind != ERROR_NONE)
+        retry_or_idle();
+    else
+        enter_idle();
+}
+
+static void abort_check(void)
+{
+    net_close();
+    set_error_text(TEXT_ABORTED);
+    session.error_kind = ERROR_ABORTED;
+    hide_main_window_once();
+    report_outcome();
+    enter_idle();
+}
+
+static void retry_wait_tick(void)
+{
+    controller.tick_count++;
+    if (controller.tick_count < seconds_to_ticks(settings.RETRY_INTERVAL))
+        return;
+    if (begin_check()) {
+        report_outcome();
+        retry_or_idle();
+    }
+}
+
+// The sheet runs its own message loop: meanwhile events arrive in the
+// SettingsOpen and Testing rows.
+void open_settings(void)
+{
+    dispatch_event(Acknowledge);
+    tray_set_icon(WAIT_ICON);
+    hide_main_window_once();
+    enter_state(SettingsOpen);
+    sheet_show();
+    if (settings.USE_POPUPDLG)
+        popup_create();
+    else
+        popup_destroy();
+    tray_set_tip(TIP_IDLE);
+    show_resting_icon();
+    main_window_hide();
+    heap_compact();
+    enter_idle();
+}
+
+// The account page has already stored its fields into the settings.
+static void start_test(void)
+{
+    account_enable_controls(0);
+    sheet_enable_buttons(0);
+    controller.notified_size = 0;
+    controller.notified_count = 0;
+    if (start_session() == ERROR_NONE) {
+        enter_state(Testing);
+    } else {
+        net_close();
+        end_test();
+    }
+}
+
+static void testing_tick(void)
+{
+    if (net_timeout_tick() == 1) {
+        net_close();
+        end_test();
+    }
+}
+
+static void test_over(void)
+{
+    net_close();
+    end_test();
+}
+
+static void abort_test(void)
+{
+    net_close();
+    set_error_text(TEXT_ABORTED);
+    session.error_kind = ERROR_ABORTED;
+    end_test();
+}
+
+static void ignore(void)
+{
+}
+
+typedef void (*Action)(void);
+
+// clang-format off
+static const Action ACTIONS[CHECK_STATE_COUNT * CHECK_EVENT_COUNT] = {
+    //                       Tick               MinuteTick     SessionOver  CheckCommand  SettingsCommand  MailProgramRequest   Acknowledge
+    /* StartupWait */        startup_wait_tick, ignore,        ignore,      check_now,    open_settings,   launch_mail_program, acknowledge,
+    /* Idle */               idle_tick,         interval_tick, ignore,      check_now,    open_settings,   launch_mail_program, acknowledge,
+    /* Checking */           checking_tick,     ignore,        check_over,  abort_check,  ignore,          ignore,              ignore,
+    /* RetryWait */          retry_wait_tick,   ignore,        ignore,      check_now,    open_settings,   launch_mail_program, acknowledge,
+    /* SettingsOpen */       idle_tick,         ignore,        ignore,      start_test,   ignore,          ignore,              acknowledge,
+    /* Testing */            testing_tick,      ignore,        test_over,   abort_test,   ignore,          ignore,              ignore,
+    /* MailProgramRunning */ mail_program_tick, ignore,        ignore,      ignore,       ignore,          ignore,              acknowledge,
+};
+// clang-format on
+
+void dispatch_event(CheckEvent event)
+{
+    ACTIONS[controller.state * CHECK_EVENT_COUNT + event]();
+}
+
+void toggle_pause(void)
+{
+    dispatch_event(Acknowledge);
+    controller.paused = !controller.paused;
+    menu_set_paused(controller.paused);
+    controller.minute_count = 0;
+    tray_set_tip(controller.paused ? "定期ﾁｪｯｸ停止中" : "定期ﾁｪｯｸ再開");
+    show_resting_icon();
+    hide_main_window_once();
+    enter_idle();
+}
+
+void init_controller(void)
+{
+    controller.state = Idle; // directly: no timer runs yet and there is no menu
+    session.message_count = 0;
+    session.total_size = 0;
+    controller.notified_count = 0;
+    controller.notified_size = 0;
+    controller.blinking = false;
+    controller.tick_count = 0;
+    controller.minute_count = 0;
+    controller.paused = false;
+    sound_play(""); // loads the sound library before it is needed
+}
+
+void enter_startup_wait(void)
+{
+    tray_set_tip("起動時ウェイト中...");
+    enter_state(StartupWait);
+}

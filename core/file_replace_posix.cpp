@@ -1,0 +1,14 @@
+#include <stdio.h>
+#include <unistd.h>
+
+#include "core/file_replace.h"
+
+int file_replace(FILE* temp, const char* temp_path, const char* path)
+{
+    bool written = fflush(temp) == 0 && fsync(fileno(temp)) == 0;
+    written = fclose(temp) == 0 && written;
+    if (written && rename(temp_path, path) == 0)
+        return 0;
+    remove(temp_path);
+    return -1;
+}

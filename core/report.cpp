@@ -1,0 +1,92 @@
+// Outcome reporting.
+//
+// What counts as news is decided here: mail is announced when the count or
+// the size differs from what was announced last. A connection test shows
+// its outcome but never announces, and leaves the announced figures alone.
+#include "core/report.h"
+
+#include <inttypes.h>
+#include <stdio.h>
+
+#include "core/controller.h"
+#include "core/env.h"
+#include "core/sound.h"
+#include "pop3/session.h"
+#include "settings/settings.h"
+#include "tray/popup.h"
+#include "tray/tray.h"
+#include "ui/session_log.h"
+
+static const int64_t KIB = 1024;
+static const int64_t MIB = 1024 * 1024;
+
+// Any remainder counts as a whole unit, so 2049 bytes read as 3K.
+static void format_size(char* out, size_t capacity, int64_t size)
+{
+    if (size < 2 * KIB)
+        snprintf(out, capacity, " (%" PRId64 " バイト)", size);
+    else if (size < 2 * MIB)
+        snprintf(out, capacity, " (%" PRId64 "Kバイト)", size / KIB + (size % KIB != 0));
+    else
+        snprintf(out, capacity, " (%" PRId64 "Mバイト)", size / MIB + (size % MIB != 0));
+}
+
+void format_outcome(char* out, size_t capacity, int32_t count, int64_t size)
+{
+    if (count == 0) {
+        snprintf(out, capacity, "%s", "新着メールはありません");
+        return;
+    }
+    char suffix[100];
+    format_size(suffix, sizeof suffix, size);
+    snprintf(out, capacity, "%d 通のメール%s", (int)count, suffix);
+}
+
+static void announce(const char* text)
+{
+    controller.popup_close_pending = true;
+    tray_set_icon(ARRIVE_ICON);
+    controller.blinking = true;
+    if (settings.USE_POPUPDLG)
+        popup_show("新着メールがあります。", text);
+    if (settings.USE_BALOON)
+        tray_balloon(text);
+    if (settings.USE_SOUND && settings.SOUND_FILE[0] != '\0') {
+        char file[PATH_CAPACITY];
+        env_expand(settings.SOUND_FILE, file, sizeof file);
+        sound_play(file);
+    }
+}
+
+void report_outcome(void)
+{
+    char text[OUTCOME_TEXT_CAPACITY] = "";
+    if (session.error_kind != ERROR_NONE) {
+        // Whoever failed the session has written to the log already.
+        tray_set_tip(session.error_text);
+        snprintf(text, sizeof text, "%s", session.error_text);
+        tray_set_icon(ERROR_ICON);
+    } else {
+        format_outcome(text, sizeof text, session.message_count, session.total_size);
+        tray_set_tip(text);
+        log_append(text);
+        if (session.message_count == 0) {
+            popup_hide();
+            controller.popup_close_pending = false;
+            show_resting_icon();
+            controller.blinking = false;
+        } else {
+            tray_set_icon(ARRIVE_ICON);
+        }
+    }
+
+    if (controller.state == SettingsOpen || controller.state == Testing)
+        return;
+
+    if (session.error_kind == ERROR_NONE && session.message_count > 0 &&
+        (session.message_count != controller.notified_count ||
+         session.total_size != controller.notified_size))
+        announce(text);
+    controller.notified_count = session.message_count;
+    controller.notified_size = session.total_size;
+}

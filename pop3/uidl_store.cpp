@@ -1,0 +1,182 @@
+// The seen-message store.
+//
+// Two generations live in one block allocated once: the seen set and the
+// listing of the running check. Committing swaps their roles. The search is
+// linear, comparing a 32-bit hash before the id. uidl.txt is written whole
+// into a temporary file and put in place in one step, so a failed write
+// leaves the previous seen set on disk.
+#include "pop3/uidl_store.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "core/file_replace.h"
+#include "core/text.h"
+#include "pop3/session.h"
+#include "settings/settings.h"
+
+UidlStore uidl_store;
+
+enum { FILE_READ_UNIT = 510 }; // a longer line is read as several entries
+
+static const char FILE_NAME[] = "uidl.txt";
+static const char TEMP_NAME[] = "uidl.txt.new";
+
+static UidlGeneration* seen(void)
+{
+    return &uidl_store.generations[uidl_store.current];
+}
+
+static UidlGeneration* listing(void)
+{
+    return &uidl_store.generations[1 - uidl_store.current];
+}
+
+static void file_path(char* out, size_t capacity, const char* name)
+{
+    text_copy(out, capacity, program_directory);
+    text_append(out, capacity, name);
+}
+
+uint32_t uidl_hash(const char* id)
+{
+    uint32_t hash = 0;
+    for (const unsigned char* p = (const unsigned char*)id; *p != '\0'; p++)
+        hash = ((hash << 1) | (hash >> 31)) + *p;
+    return hash;
+}
+
+static void store_id(UidlGeneration* generation, int32_t slot, const char* id, uint32_t hash)
+{
+    text_copy(generation->ids[slot], UIDL_ID_CAPACITY, id);
+    generation->hashes[slot] = hash;
+}
+
+void uidl_load(void)
+{
+    if (uidl_store.generations)
+        return;
+    uidl_store.listing_complete = false;
+    uidl_store.current = 0;
+    uidl_store.count[0] = uidl_store.count[1] = 0;
+    uidl_store.generations = (UidlGeneration*)calloc(2, sizeof(UidlGeneration));
+    if (!uidl_store.generations)
+        return;
+
+    char path[PATH_CAPACITY];
+    file_path(path, sizeof path, FILE_NAME);
+    FILE* file = fopen(path, "rb");
+    if (!file)
+        return;
+    char line[FILE_READ_UNIT + 1];
+    while (uidl_store.count[0] < UIDL_MAX_IDS && fgets(line, sizeof line, file)) {
+        size_t length = strlen(line);
+        if (length > 0 && line[length - 1] == '\n') {
+            line[--length] = '\0';
+            if (length > 0 && line[length - 1] == '\r')
+                line[--length] = '\0';
+        }
+        if (length > UIDL_ID_MAX)
+            continue;
+        store_id(&uidl_store.generations[0], uidl_store.count[0]++, line, uidl_hash(line));
+    }
+    fclose(file);
+}
+
+void uidl_free(void)
+{
+    free(uidl_store.generations);
+    uidl_store.generations = nullptr;
+}
+
+void uidl_begin_listing(void)
+{
+    uidl_store.count[1 - uidl_store.current] = 0;
+    uidl_store.list_position = 0;
+    uidl_store.listing_complete = false;
+}
+
+int uidl_on_list_line(const char* line)
+{
+    if (!uidl_store.generations)
+        return 0;
+    if (uidl_store.list_position >= UIDL_MAX_IDS)
+        return -1;
+    const char* space = strchr(line, ' ');
+    if (!space)
+        return -1;
+    listing()->sizes[uidl_store.list_position++] = text_parse_decimal(space + 1);
+    return 0;
+}
+
+int uidl_on_uidl_line(const char* line)
+{
+    if (!uidl_store.generations)
+        return 0;
+    const char* space = strchr(line, ' ');
+    if (!space)
+        return -1;
+    const char* id = space + 1;
+    int32_t slot = uidl_store.count[1 - uidl_store.current];
+    // A listing longer than the store is refused like an over-long id.
+    if (strlen(id) > UIDL_ID_MAX || slot >= UIDL_MAX_IDS)
+        return -1;
+
+    uint32_t hash = uidl_hash(id);
+    const UidlGeneration* old = seen();
+    bool found = false;
+    for (int32_t i = 0; i < uidl_store.count[uidl_store.current] && !found; i++)
+        found = old->hashes[i] == hash && strcmp(old->ids[i], id) == 0;
+
+    UidlGeneration* now = listing();
+    store_id(now, slot, id, hash);
+    if (!found) {
+        session.message_count++;
+        // UIDL and LIST lines pair up by position; a UIDL line without a
+        // LIST line of this check adds nothing.
+        if (slot < uidl_store.list_position)
+            session.total_size += now->sizes[slot];
+    }
+    uidl_store.count[1 - uidl_store.current]++;
+    return 0;
+}
+
+void uidl_end_listing(void)
+{
+    uidl_store.listing_complete = true;
+}
+
+void uidl_commit(void)
+{
+    if (!uidl_store.listing_complete)
+        return;
+    uidl_store.listing_complete = false;
+    uidl_store.current = 1 - uidl_store.current;
+    uidl_save();
+}
+
+void uidl_save(void)
+{
+    if (!uidl_store.generations)
+        return;
+    char path[PATH_CAPACITY], temp_path[PATH_CAPACITY];
+    file_path(path, sizeof path, FILE_NAME);
+    file_path(temp_path, sizeof temp_path, TEMP_NAME);
+    FILE* temp = fopen(temp_path, "wb");
+    if (!temp)
+        return;
+    const UidlGeneration* ids = seen();
+    for (int32_t i = 0; i < uidl_store.count[uidl_store.current]; i++) {
+        if (fputs(ids->ids[i], temp) == EOF || fputs("\r\n", temp) == EOF)
+            break;
+    }
+    // A failed write leaves an error on the stream, which file_replace sees
+    // when it flushes; then uidl.txt stays as it was.
+    if (ferror(temp)) {
+        fclose(temp);
+        remove(temp_path);
+        return;
+    }
+    file_replace(temp, temp_path, path);
+}

@@ -1,0 +1,13 @@
+// The tray icon as the check controller and outcome reporting use it.
+#pragma once
+
+#include "tray/icon_slot.h"
+
+// Shows the loaded icon of the slot in the tray.
+void tray_set_icon(IconSlot slot);
+
+// The tool tip keeps the first 63 bytes of text up to its first line break.
+void tray_set_tip(const char* text);
+
+// The new-mail balloon; nothing on shells older than version 5.0.
+void tray_balloon(const char* text);

@@ -1,0 +1,12 @@
+// The settings property sheet.
+#pragma once
+
+// Runs the sheet modally: OK saves the whole record, Cancel puts it back.
+int sheet_show(void);
+
+// Enables or disables OK, Cancel and the tab strip during a connection test.
+void sheet_enable_buttons(int enable);
+
+// Locks the account page's inputs while a connection test runs; the test
+// button then reads "中止", and "テスト" again afterwards.
+void account_enable_controls(int enable);
