@@ -2,6 +2,6 @@
 // command lines.
 #pragma once
 
-// Writes the expanded text into out (capacity bytes with the NUL). When it
-// does not fit, out holds the text cut at the capacity.
-void env_expand(const char* text, char* out, int capacity);
+// Writes the expanded text into out (capacity bytes with the NUL). Returns
+// 0, or -1 when it did not fit and out holds it cut at the capacity.
+int env_expand(const char* text, char* out, int capacity);

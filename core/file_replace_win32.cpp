@@ -1,6 +1,7 @@
+#include <windows.h>
+
 #include <io.h>
 #include <stdio.h>
-#include <windows.h>
 
 #include "core/file_replace.h"
 

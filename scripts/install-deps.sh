@@ -8,6 +8,11 @@ packages=(
     g++-mingw-w64-x86-64               # the Windows build
     wine64 wine                        # running Windows programs and tests
     locales                            # ja_JP.UTF-8, so Wine's ANSI code page is 932
+    xvfb xdotool x11-utils imagemagick # a display for end-to-end tests, input, screenshots
+    fonts-ipafont-gothic               # Japanese glyphs for Wine's dialogs
+    dovecot-pop3d                      # the real POP3 server of the end-to-end tests
+    icoutils                           # listing the program's resources
+    python3                            # test servers and the end-to-end harness
 )
 
 missing=()

@@ -176,16 +176,17 @@ void sound_play(const char* file)
     fake.sounds.push_back(file);
 }
 
-// %CORVINA_SOUNDS% stands for a folder; other texts stay as they are.
-void env_expand(const char* text, char* out, int capacity)
+// %CORVINA_TEST% stands for a folder with a blank in its name; other texts stay as they are.
+int env_expand(const char* text, char* out, int capacity)
 {
     std::string expanded = text;
-    const std::string name = "%CORVINA_SOUNDS%";
+    const std::string name = "%CORVINA_TEST%";
     size_t at = expanded.find(name);
     if (at != std::string::npos)
-        expanded.replace(at, name.size(), "C:\\sounds");
+        expanded.replace(at, name.size(), "C:\\test dir");
     strncpy(out, expanded.c_str(), (size_t)capacity - 1);
     out[capacity - 1] = '\0';
+    return expanded.size() < (size_t)capacity ? 0 : -1;
 }
 
 // Settings sheet and account page.

@@ -533,13 +533,13 @@ TEST_F(CheckScenario, AnnouncedOnceForTheSameCountAndSizeAgainWhenTheyChange)
 {
     settings.INTERVAL = 3;
     settings.USE_POPUPDLG = settings.USE_BALOON = settings.USE_SOUND = 1;
-    strcpy(settings.SOUND_FILE, "%CORVINA_SOUNDS%\\new.wav");
+    strcpy(settings.SOUND_FILE, "%CORVINA_TEST%\\new.wav");
     popup_create();
 
     first_check_finds(mailbox(2));
     EXPECT_EQ(1, fake.popup_shows);
     EXPECT_EQ(std::vector<std::string>{"2 通のメール (2000 バイト)"}, fake.balloons);
-    EXPECT_EQ((std::vector<std::string>{"", "C:\\sounds\\new.wav"}), fake.sounds);
+    EXPECT_EQ((std::vector<std::string>{"", "C:\\test dir\\new.wav"}), fake.sounds);
 
     minutes(3);
     session_ends(mailbox(2)); // the same two, not acknowledged

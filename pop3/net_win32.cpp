@@ -1,0 +1,169 @@
+// The connection layer on Windows Sockets 1.1 in window-message mode.
+//
+// Nothing here blocks: the name lookup, the connect and every read complete
+// as messages to the hidden main window. Connection completion is not
+// asked for, so a refused connection ends through the session time-out.
+// Messages about a lookup or socket that is no longer current are not ours.
+#include <windows.h>
+
+#include <winsock.h>
+
+#include "core/app_win32.h"
+#include "pop3/net.h"
+#include "pop3/receiver.h"
+#include "pop3/session.h"
+#include "settings/settings.h"
+
+static SOCKET session_socket = INVALID_SOCKET;
+static HANDLE lookup_task;
+static u_long server_address; // network byte order
+static char host_entry[MAXGETHOSTSTRUCT + 1];
+static int32_t timeout_ticks;
+
+static int fail(const char* text)
+{
+    set_error_text(text);
+    session.error_kind = ERROR_FAILED;
+    return -1;
+}
+
+void net_init(void)
+{
+    session_socket = INVALID_SOCKET;
+    lookup_task = NULL;
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(1, 1), &data) != 0)
+        MessageBoxA(NULL, "WSAStartup() Error.", "ERROR", MB_OK);
+}
+
+void net_cleanup(void)
+{
+    net_close();
+    WSACleanup();
+}
+
+void net_close(void)
+{
+    if (lookup_task) {
+        WSACancelAsyncRequest(lookup_task);
+        lookup_task = NULL;
+    }
+    if (session_socket != INVALID_SOCKET) {
+        WSAAsyncSelect(session_socket, main_window, 0, 0);
+        shutdown(session_socket, 2); // both directions
+        closesocket(session_socket);
+        session_socket = INVALID_SOCKET;
+    }
+}
+
+static int net_connect(void)
+{
+    pop_reset();
+    session_socket = socket(AF_INET, SOCK_STREAM, 0);
+    if (session_socket == INVALID_SOCKET) {
+        net_close();
+        return fail("ソケット作成失敗");
+    }
+    // Also makes the socket non-blocking.
+    if (WSAAsyncSelect(session_socket, main_window, WM_SOCKET_NOTIFY, FD_READ | FD_CLOSE) != 0) {
+        net_close();
+        return fail("WSAAsyncSelect() ｴﾗｰ");
+    }
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(POP3_PORT);
+    address.sin_addr.s_addr = server_address;
+    if (connect(session_socket, (sockaddr*)&address, sizeof address) == SOCKET_ERROR &&
+        WSAGetLastError() != WSAEWOULDBLOCK) {
+        net_close();
+        return fail("サーバへの接続失敗");
+    }
+    return 0;
+}
+
+int net_start(void)
+{
+    net_close();
+    timeout_ticks = 0;
+    u_long address = inet_addr(settings.SERVER);
+    if (address != INADDR_NONE) {
+        server_address = address;
+        return net_connect();
+    }
+    lookup_task = WSAAsyncGetHostByName(main_window, WM_LOOKUP_DONE, settings.SERVER, host_entry,
+                                        sizeof host_entry);
+    if (!lookup_task) {
+        net_close();
+        return fail("ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗");
+    }
+    return 0;
+}
+
+int net_on_lookup(uintptr_t task, uint32_t status)
+{
+    if (!lookup_task || (HANDLE)task != lookup_task)
+        return NET_NOT_MINE;
+    lookup_task = NULL;
+    const hostent* host = (const hostent*)host_entry;
+    if (WSAGETASYNCERROR(status) != 0 || !host->h_addr_list || !host->h_addr_list[0]) {
+        fail("ｻｰﾊﾞIPｱﾄﾞﾚｽ取得失敗");
+        return NET_SESSION_OVER;
+    }
+    server_address = *(const u_long*)host->h_addr_list[0];
+    return net_connect() == 0 ? NET_HANDLED : NET_SESSION_OVER;
+}
+
+// Reads one chunk into the conversation; false when nothing was read.
+static bool receive_chunk(void)
+{
+    char chunk[RECEIVE_CHUNK];
+    int count = recv(session_socket, chunk, sizeof chunk, 0);
+    if (count == SOCKET_ERROR)
+        return false;
+    pop_receive(chunk, count);
+    return count > 0;
+}
+
+int net_on_socket_event(uintptr_t socket_handle, uint32_t event)
+{
+    if (session_socket == INVALID_SOCKET || (SOCKET)socket_handle != session_socket)
+        return NET_NOT_MINE;
+    if (WSAGETSELECTERROR(event) != 0) {
+        net_close();
+        fail("ｿｹｯﾄｲﾍﾞﾝﾄ通知ｴﾗｰ");
+        return NET_SESSION_OVER;
+    }
+    switch (WSAGETSELECTEVENT(event)) {
+    case FD_READ:
+        receive_chunk(); // a failed read is ignored: the next event comes
+        if (session.error_kind != ERROR_NONE) {
+            net_close();
+            return NET_SESSION_OVER;
+        }
+        return NET_HANDLED;
+    case FD_CLOSE:
+        // What the server sent before closing may still wait unread: a
+        // reply to QUIT, or the negative reply that explains the close.
+        while (session.error_kind == ERROR_NONE && receive_chunk())
+            ;
+        if (session.error_kind == ERROR_NONE && !pop_quit_sent())
+            fail("通信エラー発生");
+        net_close();
+        return NET_SESSION_OVER;
+    }
+    return NET_NOT_MINE;
+}
+
+int net_timeout_tick(void)
+{
+    if (++timeout_ticks < SESSION_TIMEOUT_TICKS)
+        return 0;
+    net_close();
+    fail("タイムアウト発生");
+    return 1;
+}
+
+int net_send(const char* bytes, int length)
+{
+    return send(session_socket, bytes, length, 0);
+}

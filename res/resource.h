@@ -1,0 +1,18 @@
+// Resource and control ids of corvina.exe.
+#pragma once
+
+// Icons; 101 is also the program's own icon.
+#define IDI_CORVINA 101
+#define IDI_ARRIVE 105
+#define IDI_CHECK 106
+#define IDI_FAILURE 108
+#define IDI_NORMAL 109
+#define IDI_WAIT 118
+
+// The new-mail popup.
+#define IDD_POPUP 123
+#define IDC_POPUP_TEXT 1003
+#define IDC_POPUP_MAIL 1031
+#define IDC_POPUP_CLOSE 1032
+#define IDC_POPUP_TITLE 1033
+#define IDC_POPUP_ICON 1035

@@ -1,0 +1,55 @@
+// The command line as the start-up code reads it.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/cmdline.h"
+#include "core/text.h"
+#include "settings/settings.h"
+
+namespace
+{
+
+TEST(CommandLine, IniPathOption)
+{
+    const struct {
+        const char* line;
+        const char* ini_path; // nullptr: left as it was
+    } rows[] = {
+        {"", nullptr},
+        {"/I C:\\x.ini", nullptr}, // the value starts right behind the letter
+        {"/IC:\\mail\\corvina.ini", "C:\\mail\\corvina.ini"},
+        {"/ix.ini other", "x.ini"},
+        {"/I\"C:\\Program Files\\corvina\\my.ini\" /s", "C:\\Program Files\\corvina\\my.ini"},
+        {"/I\"%CORVINA_TEST%\\a.ini\"", "C:\\test dir\\a.ini"},
+        {"/I\"unterminated path", "unterminated path"},
+        {"/I\"\"", nullptr},
+        {"/I", nullptr},
+        {"/S", nullptr},
+        {"/s /x /", nullptr},
+        {"/Ifirst.ini /Isecond.ini", "second.ini"},
+        {"/Ia.ini\tb", "a.ini"},
+        {"junk/Iz.ini", "z.ini"},
+        {"/I\"q.ini\"/Ir.ini", "r.ini"},
+        {"/I\"C:\\ソフト\\表.ini\"", "C:\\ソフト\\表.ini"},
+    };
+    for (const auto& row : rows) {
+        text_copy(ini_path, sizeof ini_path, "C:\\default\\corvina.ini");
+        ini_path_given = false;
+        parse_command_line(row.line);
+        EXPECT_STREQ(row.ini_path ? row.ini_path : "C:\\default\\corvina.ini", ini_path)
+            << row.line;
+        EXPECT_EQ(row.ini_path != nullptr, ini_path_given) << row.line;
+    }
+}
+
+TEST(CommandLine, OnlyTheFirst260CharactersOfAValueCount)
+{
+    std::string value(300, 'v');
+    parse_command_line(("/I" + value + " /I").c_str());
+    EXPECT_EQ(value.substr(0, 260), ini_path);
+    parse_command_line(("/I\"" + value + "\"").c_str());
+    EXPECT_EQ(value.substr(0, 260), ini_path);
+}
+
+} // namespace

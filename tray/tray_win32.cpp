@@ -1,0 +1,175 @@
+// The notification-area icon.
+//
+// One icon record lives for the whole run and every change is written into
+// it before it is sent, so after the task bar restarts the icon comes back
+// with the image and tool tip it had. The record uses the first-version
+// layout; only the balloon needs the second.
+#include <windows.h>
+
+#include <shlwapi.h>
+#include <string.h>
+
+#include "core/app_win32.h"
+#include "core/text.h"
+#include "res/resource.h"
+#include "settings/settings.h"
+#include "tray/tray.h"
+#include "tray/tray_win32.h"
+
+HICON state_icons[ICON_SLOT_COUNT];
+int shell_version;
+
+static NOTIFYICONDATAA tray_record;
+
+enum { TRAY_ICON_ID = 1, TIP_MAX = 63, BALLOON_TEXT_MAX = 255, BALLOON_TITLE_MAX = 63 };
+
+static const int ICON_RESOURCES[ICON_SLOT_COUNT] = {IDI_CORVINA, IDI_NORMAL,  IDI_CHECK,
+                                                    IDI_ARRIVE,  IDI_FAILURE, IDI_WAIT};
+
+int icon_resource(IconSlot slot)
+{
+    return ICON_RESOURCES[slot];
+}
+
+int icon_size(IconSlot slot)
+{
+    return slot == POPUP_ICON ? 32 : 16;
+}
+
+int query_shell_version(void)
+{
+    int version = 400;
+    HMODULE shell = LoadLibraryA("shell32.dll");
+    if (!shell)
+        return version;
+    DLLGETVERSIONPROC get_version =
+        (DLLGETVERSIONPROC)(void*)GetProcAddress(shell, "DllGetVersion");
+    DLLVERSIONINFO info = {};
+    info.cbSize = sizeof info;
+    if (get_version && SUCCEEDED(get_version(&info)))
+        version = (int)(info.dwMajorVersion * 100 + info.dwMinorVersion);
+    FreeLibrary(shell);
+    return version;
+}
+
+static void replace_icon(int slot, HICON icon)
+{
+    if (state_icons[slot])
+        DestroyIcon(state_icons[slot]);
+    state_icons[slot] = icon;
+}
+
+void load_default_icons(void)
+{
+    for (int slot = 0; slot < ICON_SLOT_COUNT; slot++) {
+        int size = icon_size((IconSlot)slot);
+        replace_icon(slot, (HICON)LoadImageA(app_instance, MAKEINTRESOURCEA(ICON_RESOURCES[slot]),
+                                             IMAGE_ICON, size, size, LR_DEFAULTSIZE));
+    }
+}
+
+// An icon file that cannot be loaded leaves the slot's icon as it is.
+void load_custom_icons(void)
+{
+    for (int slot = 0; slot < ICON_SLOT_COUNT; slot++) {
+        const char* file = settings.icon_file[slot];
+        if (file[0] == '\0')
+            continue;
+        int size = icon_size((IconSlot)slot);
+        HICON icon =
+            (HICON)LoadImageA(NULL, file, IMAGE_ICON, size, size, LR_LOADFROMFILE | LR_DEFAULTSIZE);
+        if (icon)
+            replace_icon(slot, icon);
+    }
+}
+
+void free_icons(void)
+{
+    for (int slot = 0; slot < ICON_SLOT_COUNT; slot++) {
+        if (state_icons[slot])
+            DestroyIcon(state_icons[slot]);
+        state_icons[slot] = NULL;
+    }
+}
+
+static BOOL send_record(DWORD action, UINT flags)
+{
+    tray_record.uFlags = flags;
+    return Shell_NotifyIconA(action, &tray_record);
+}
+
+int tray_add(HICON icon)
+{
+    tray_record = NOTIFYICONDATAA();
+    tray_record.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    tray_record.hWnd = main_window;
+    tray_record.uID = TRAY_ICON_ID;
+    tray_record.uCallbackMessage = WM_TRAYNOTIFY;
+    tray_record.hIcon = icon;
+    text_copy(tray_record.szTip, TIP_MAX + 1, "corvina");
+
+    // A busy shell answers with a time-out although it may have taken the
+    // icon; a modify tells whether it did.
+    for (int attempt = 0; attempt < 3; attempt++) {
+        if (send_record(NIM_ADD, NIF_MESSAGE | NIF_ICON | NIF_TIP))
+            return 0;
+        if (GetLastError() != ERROR_TIMEOUT)
+            break;
+        Sleep(1000);
+        if (send_record(NIM_MODIFY, NIF_MESSAGE | NIF_ICON | NIF_TIP))
+            return 0;
+    }
+    MessageBoxA(main_window, "corvinaのエラー\r\nアイコンの登録ができませんでした。\r\n",
+                "corvina : エラー発生", MB_ICONERROR);
+    return -1;
+}
+
+void tray_set_icon(IconSlot slot)
+{
+    tray_record.hIcon = state_icons[slot];
+    send_record(NIM_MODIFY, NIF_ICON);
+}
+
+void tray_set_tip(const char* text)
+{
+    if (!text)
+        return;
+    strncpy(tray_record.szTip, text, TIP_MAX);
+    tray_record.szTip[TIP_MAX] = '\0';
+    for (int i = 0; i < TIP_MAX; i++) {
+        if (tray_record.szTip[i] == '\r' || tray_record.szTip[i] == '\n') {
+            tray_record.szTip[i] = '\0';
+            break;
+        }
+    }
+    send_record(NIM_MODIFY, NIF_TIP);
+}
+
+void tray_readd(void)
+{
+    send_record(NIM_ADD, NIF_MESSAGE | NIF_ICON | NIF_TIP);
+}
+
+void tray_remove(void)
+{
+    Shell_NotifyIconA(NIM_DELETE, &tray_record);
+}
+
+// A separate second-version record: the balloon is never part of what
+// tray_readd sends again.
+void tray_balloon(const char* text)
+{
+    if (shell_version < 500)
+        return;
+    NOTIFYICONDATAA balloon = {};
+    balloon.cbSize = NOTIFYICONDATAA_V2_SIZE;
+    balloon.hWnd = main_window;
+    balloon.uID = TRAY_ICON_ID;
+    balloon.uFlags = NIF_INFO;
+    balloon.uCallbackMessage = WM_TRAYNOTIFY;
+    text_copy(balloon.szInfo, BALLOON_TEXT_MAX + 1, text);
+    text_copy(balloon.szInfoTitle, BALLOON_TITLE_MAX + 1, "新着メールがあります");
+    balloon.uTimeout = 30000;
+    balloon.dwInfoFlags = NIIF_INFO;
+    Shell_NotifyIconA(NIM_MODIFY, &balloon);
+}
