@@ -6,6 +6,8 @@
 // N seconds are N * 2 ticks in 32-bit arithmetic.
 #include "core/controller.h"
 
+#include <string.h>
+
 #include "core/mail_program.h"
 #include "core/main_window.h"
 #include "core/report.h"
@@ -98,6 +100,14 @@ void hide_main_window_once(void)
     }
 }
 
+// A user name or password with CR or LF in it would end its command early
+// and put what follows on the wire as commands of its own (such as DELE).
+// The INI file can hold such a value: the decoded password may be any bytes.
+static bool has_line_break(const char* text)
+{
+    return strpbrk(text, "\r\n") != nullptr;
+}
+
 // Returns error_kind: 0 when the session is under way.
 static int32_t start_session(void)
 {
@@ -111,6 +121,8 @@ static int32_t start_session(void)
         missing = "ﾕｰｻﾞｰ名を設定してください。";
     else if (settings.plain_password[0] == '\0')
         missing = "ﾊﾟｽﾜｰﾄﾞを設定してください。";
+    else if (has_line_break(settings.ACCOUNT) || has_line_break(settings.plain_password))
+        missing = "ﾕｰｻﾞｰ名かﾊﾟｽﾜｰﾄﾞに改行が含まれています。";
     if (missing) {
         set_error_text(missing);
         session.error_kind = ERROR_FAILED;

@@ -247,7 +247,7 @@ TEST_F(CheckScenario, ManualCheckWithoutServerFailsAtOnce)
     EXPECT_EQ(1, fake.net_starts);
 }
 
-TEST_F(CheckScenario, MissingSettingsAreReportedInOrder)
+TEST_F(CheckScenario, IncompleteOrUnsafeSettingsNeverConnect)
 {
     const struct {
         const char* server;
@@ -258,6 +258,10 @@ TEST_F(CheckScenario, MissingSettingsAreReportedInOrder)
         {"", "", "", "ｻｰﾊﾞｰ名を設定してください。"},
         {"pop", "", "", "ﾕｰｻﾞｰ名を設定してください。"},
         {"pop", "bob", "", "ﾊﾟｽﾜｰﾄﾞを設定してください。"},
+        // A line break would let the rest of the value reach the server as commands.
+        {"pop", "bob\r\nDELE 1", "secret", "ﾕｰｻﾞｰ名かﾊﾟｽﾜｰﾄﾞに改行が含まれています。"},
+        {"pop", "bob", "x\nDELE 1", "ﾕｰｻﾞｰ名かﾊﾟｽﾜｰﾄﾞに改行が含まれています。"},
+        {"pop", "bob", "x\r", "ﾕｰｻﾞｰ名かﾊﾟｽﾜｰﾄﾞに改行が含まれています。"},
     };
     for (const auto& row : rows) {
         strcpy(settings.SERVER, row.server);
@@ -266,8 +270,10 @@ TEST_F(CheckScenario, MissingSettingsAreReportedInOrder)
         dispatch_event(CheckCommand);
         EXPECT_EQ(row.text, fake.tip);
         EXPECT_STREQ(row.text, session.error_text);
+        EXPECT_EQ(ERROR_ICON, fake.icon);
     }
     EXPECT_EQ(0, fake.net_starts);
+    EXPECT_EQ("", fake.sent);
 }
 
 TEST_F(CheckScenario, CheckCommandWhileCheckingAborts)
