@@ -1,0 +1,229 @@
+// The settings property sheet: five pages that edit the one settings record
+// in place, the About page, and the control helpers every page uses.
+//
+// The sheet works on the live record. A byte copy taken before it opens is
+// put back on Cancel, which undoes everything a page wrote early (the
+// connection test's account fields, the position picker). The sheet's modal
+// loop keeps dispatching the main window's timer and socket messages, which
+// is what lets a connection test run while it is open.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <prsht.h>
+#include <string.h>
+
+#include "core/app_win32.h"
+#include "core/text.h"
+#include "res/resource.h"
+#include "res/sheet_resource.h"
+#include "settings/settings.h"
+#include "ui/pages_win32.h"
+#include "ui/sheet.h"
+
+static const char SHEET_CAPTION[] = "corvina のプロパティ";
+static const char VERSION_TEXT[] = "corvina v0.18";
+static const char PAGE_CLASS[] = "#32770"; // the dialog class; every page is one
+
+enum { PAGE_COUNT = 5, CLASS_NAME_CAPACITY = 100 };
+
+static const struct {
+    const char* title;
+    int template_id;
+    DLGPROC procedure;
+} PAGES[PAGE_COUNT] = {
+    {"動作設定", IDD_NOTIFY_PAGE, notify_page_proc},
+    {"アカウント設定", IDD_ACCOUNT_PAGE, account_page_proc},
+    {"通信設定", IDD_TIMING_PAGE, timing_page_proc},
+    {"アイコン設定", IDD_ICON_PAGE, icon_page_proc},
+    {"About", IDD_ABOUT_PAGE, about_page_proc},
+};
+
+static HWND sheet_window; // only while the sheet is open
+static Settings snapshot;
+
+static int CALLBACK sheet_callback(HWND sheet, UINT message, LPARAM)
+{
+    if (message == PSCB_INITIALIZED) {
+        sheet_window = sheet;
+        // No "?" button in the caption: the pages offer no context help.
+        LONG_PTR style = GetWindowLongPtrA(sheet, GWL_EXSTYLE);
+        SetWindowLongPtrA(sheet, GWL_EXSTYLE, style & ~(LONG_PTR)WS_EX_CONTEXTHELP);
+    }
+    return 0;
+}
+
+int sheet_show(void)
+{
+    PROPSHEETPAGEA pages[PAGE_COUNT];
+    for (int i = 0; i < PAGE_COUNT; i++) {
+        pages[i] = PROPSHEETPAGEA();
+        pages[i].dwSize = sizeof pages[i];
+        pages[i].dwFlags = PSP_USETITLE;
+        pages[i].hInstance = app_instance;
+        pages[i].pszTemplate = MAKEINTRESOURCEA(PAGES[i].template_id);
+        pages[i].pfnDlgProc = PAGES[i].procedure;
+        pages[i].pszTitle = PAGES[i].title;
+    }
+    PROPSHEETHEADERA header = {};
+    header.dwSize = sizeof header;
+    header.dwFlags = PSH_PROPSHEETPAGE | PSH_NOAPPLYNOW | PSH_USEICONID | PSH_USECALLBACK;
+    header.hwndParent = NULL; // a top-level window of its own
+    header.hInstance = app_instance;
+    header.pszIcon = MAKEINTRESOURCEA(IDI_CORVINA);
+    header.pszCaption = SHEET_CAPTION;
+    header.nPages = PAGE_COUNT;
+    header.nStartPage = 0;
+    header.ppsp = pages;
+    header.pfnCallback = sheet_callback;
+
+    settings_applied = 0;
+    memcpy(&snapshot, &settings, sizeof settings);
+    INT_PTR result = PropertySheetA(&header);
+    sheet_window = NULL;
+
+    if (settings_applied) {
+        settings_save();
+        return 0;
+    }
+    memcpy(&settings, &snapshot, sizeof settings);
+    return (int)result;
+}
+
+// Walks from OK forward to the last sibling and from OK back to the first:
+// OK, Cancel and the tab strip follow the flag, the pages stay enabled.
+static void enable_unless_page(HWND window, int enable)
+{
+    char class_name[CLASS_NAME_CAPACITY];
+    if (GetClassNameA(window, class_name, sizeof class_name) == 0)
+        class_name[0] = '\0';
+    if (strcmp(class_name, PAGE_CLASS) != 0)
+        EnableWindow(window, enable != 0);
+}
+
+void sheet_enable_buttons(int enable)
+{
+    if (!sheet_window)
+        return;
+    HWND ok = GetDlgItem(sheet_window, IDOK);
+    for (HWND window = ok; window; window = GetWindow(window, GW_HWNDNEXT))
+        enable_unless_page(window, enable);
+    for (HWND window = ok; window; window = GetWindow(window, GW_HWNDPREV))
+        enable_unless_page(window, enable);
+}
+
+void sheet_page_changed(HWND page)
+{
+    SendMessageA(GetParent(page), PSM_CHANGED, (WPARAM)page, 0);
+}
+
+INT_PTR sheet_apply_succeeded(HWND page)
+{
+    SetWindowLongPtrA(page, DWLP_MSGRESULT, PSNRET_NOERROR);
+    return TRUE;
+}
+
+void sheet_limit_text(HWND page, int id, int bytes)
+{
+    SendDlgItemMessageA(page, id, EM_LIMITTEXT, (WPARAM)bytes, 0);
+}
+
+// Byte offsets of the characters of text up to its end; returns their count.
+static int character_starts(const char* text, int length, int* starts)
+{
+    int count = 0;
+    for (int i = 0; i < length; count++) {
+        starts[count] = i;
+        i += text_is_lead_byte((unsigned char)text[i]) && i + 1 < length ? 2 : 1;
+    }
+    starts[count] = length;
+    return count;
+}
+
+// Windows counts an edit's limit in bytes of its ANSI text, Wine in
+// characters (and so its caret positions). When a change leaves more bytes
+// than the limit, the characters just typed or pasted (those before the
+// caret) give way, as on Windows; only text set by the program may be cut at
+// its end instead. On Windows the control never lets the text grow so far.
+void sheet_hold_byte_limit(HWND edit)
+{
+    int limit = (int)SendMessageA(edit, EM_GETLIMITTEXT, 0, 0);
+    if (limit <= 0 || limit > BYTE_LIMIT_MAX)
+        return;
+    char text[2 * BYTE_LIMIT_MAX + 2]; // every character takes at most two bytes
+    int length = GetWindowTextA(edit, text, sizeof text);
+    if (length <= limit)
+        return;
+    int starts[2 * BYTE_LIMIT_MAX + 2];
+    int count = character_starts(text, length, starts);
+    DWORD caret = 0;
+    SendMessageA(edit, EM_GETSEL, 0, (LPARAM)&caret);
+    int caret_index = caret < (DWORD)count ? (int)caret : count;
+
+    int excess = length - limit;
+    int first = caret_index; // the characters first .. caret_index - 1 go
+    while (first > 0 && starts[caret_index] - starts[first] < excess)
+        first--;
+    if (starts[caret_index] - starts[first] < excess) {
+        // Not enough before the caret: keep the whole characters that fit.
+        int kept = 0;
+        while (kept < count && starts[kept + 1] <= limit)
+            kept++;
+        text[starts[kept]] = '\0';
+        SetWindowTextA(edit, text);
+        SendMessageA(edit, EM_SETSEL, (WPARAM)kept, (LPARAM)kept);
+        return;
+    }
+    memmove(text + starts[first], text + starts[caret_index],
+            (size_t)(length - starts[caret_index]) + 1);
+    SetWindowTextA(edit, text);
+    SendMessageA(edit, EM_SETSEL, (WPARAM)first, (LPARAM)first);
+}
+
+void sheet_set_int(HWND page, int id, int32_t value)
+{
+    SetDlgItemInt(page, id, (UINT)value, TRUE);
+}
+
+int32_t sheet_get_int(HWND page, int id, int max_bytes)
+{
+    char text[INT_READ_MAX + 1];
+    if (max_bytes > INT_READ_MAX)
+        max_bytes = INT_READ_MAX;
+    if (GetDlgItemTextA(page, id, text, max_bytes + 1) == 0)
+        text[0] = '\0';
+    return text_parse_decimal32(text);
+}
+
+bool sheet_get_check(HWND page, int id)
+{
+    return IsDlgButtonChecked(page, id) == BST_CHECKED;
+}
+
+void sheet_set_check(HWND page, int id, int32_t value)
+{
+    CheckDlgButton(page, id, value ? BST_CHECKED : BST_UNCHECKED);
+}
+
+void sheet_set_updown_range(HWND page, int id, int minimum, int maximum)
+{
+    SendDlgItemMessageA(page, id, UDM_SETRANGE32, (WPARAM)minimum, (LPARAM)maximum);
+}
+
+// The length in bytes is at least the length in characters, so the
+// selection lands at the end whichever the control counts in.
+void sheet_append_text(HWND edit, const char* text)
+{
+    int end = GetWindowTextLengthA(edit);
+    SendMessageA(edit, EM_SETSEL, (WPARAM)end, (LPARAM)end);
+    SendMessageA(edit, EM_REPLACESEL, FALSE, (LPARAM)text);
+}
+
+// The About page only puts the version into its text; it stores nothing.
+INT_PTR CALLBACK about_page_proc(HWND page, UINT message, WPARAM, LPARAM)
+{
+    if (message == WM_INITDIALOG) {
+        SetDlgItemTextA(page, IDC_ABOUT_VERSION, VERSION_TEXT);
+        return TRUE;
+    }
+    return FALSE;
+}
