@@ -78,8 +78,10 @@ static bool on_create(HWND window)
     if (!ini_file_exists()) {
         // A file named on the command line must exist; without one this is
         // the first start, and the settings sheet opens on the defaults.
-        if (ini_path_given)
+        if (ini_path_given) {
+            tray_remove(); // the program ends silently, leaving no icon behind
             return false;
+        }
         open_settings();
     } else {
         settings_load();
@@ -200,7 +202,7 @@ static HWND create_main_window(void)
     window_class.hInstance = app_instance;
     window_class.hIcon = LoadIconA(app_instance, MAKEINTRESOURCEA(IDI_CORVINA));
     window_class.hCursor = LoadCursorA(NULL, IDC_ARROW);
-    window_class.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
+    window_class.hbrBackground = (HBRUSH)(COLOR_MENU + 1);
     window_class.lpszClassName = CLASS_NAME;
     if (!RegisterClassA(&window_class))
         return NULL;
