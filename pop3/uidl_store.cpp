@@ -47,6 +47,16 @@ uint32_t uidl_hash(const char* id)
     return hash;
 }
 
+// Sizes are what the server claims: their sum is held at the 64-bit range.
+static int64_t add_size(int64_t total, int64_t size)
+{
+    if (size > 0 && total > INT64_MAX - size)
+        return INT64_MAX;
+    if (size < 0 && total < INT64_MIN - size)
+        return INT64_MIN;
+    return total + size;
+}
+
 static void store_id(UidlGeneration* generation, int32_t slot, const char* id, uint32_t hash)
 {
     text_copy(generation->ids[slot], UIDL_ID_CAPACITY, id);
@@ -136,7 +146,7 @@ int uidl_on_uidl_line(const char* line)
         // UIDL and LIST lines pair up by position; a UIDL line without a
         // LIST line of this check adds nothing.
         if (slot < uidl_store.list_position)
-            session.total_size += now->sizes[slot];
+            session.total_size = add_size(session.total_size, now->sizes[slot]);
     }
     uidl_store.count[1 - uidl_store.current]++;
     return 0;

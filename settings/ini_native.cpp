@@ -139,7 +139,7 @@ void ini_read_text(const char* path, const char* section, const char* key, char*
 
     Span value = place.value;
     size_t length = value.end - value.start;
-    char first = file_text[value.start];
+    char first = length > 0 ? file_text[value.start] : '\0';
     if (length >= 2 && (first == '"' || first == '\'') && file_text[value.end - 1] == first) {
         value.start++;
         value.end--;

@@ -10,9 +10,9 @@ static std::string reply_to(const Pop3Peer& peer, const std::string& command)
     if (verb == peer.refuse)
         return "-ERR " + verb + " refused\r\n";
     if (verb == "STAT") {
-        int64_t total = 0;
+        uint64_t total = 0; // sizes may be any a server could claim: wrap, do not overflow
         for (const PeerMessage& message : peer.messages)
-            total += message.size;
+            total += (uint64_t)message.size;
         return "+OK " + std::to_string(peer.messages.size()) + " " + std::to_string(total) + "\r\n";
     }
     if (verb == "LIST" || verb == "UIDL") {

@@ -261,6 +261,19 @@ TEST(Settings, QuotesAroundAWholeValueAreDropped)
     EXPECT_STREQ("pop.example.com", settings.SERVER);
 }
 
+// A key with an empty value as the last bytes of a 64 KiB file, as much as
+// the native reader holds: the value is empty, and nothing past the file is read.
+TEST(Settings, AnEmptyValueAtTheVeryEndOfALargeFile)
+{
+    std::string path = temp_file("large");
+    std::string head = "[CONFIG]\r\nACCOUNT=bob\r\n;";
+    std::string filler(64 * 1024 - head.size() - strlen("\r\nSERVER="), 'f');
+    write_file(path, head + filler + "\r\nSERVER=");
+    load_from(path);
+    EXPECT_STREQ("", settings.SERVER);
+    EXPECT_STREQ("bob", settings.ACCOUNT);
+}
+
 TEST(Settings, KeysAndSectionCompareWithoutCase)
 {
     std::string path = temp_file("case");

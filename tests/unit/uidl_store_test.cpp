@@ -276,6 +276,17 @@ TEST_F(SeenStore, UidlLineWithoutAListLineAddsNoSize)
     EXPECT_EQ(3, session.total_size);
 }
 
+// A server may claim any sizes: their sum stops at the 64-bit range.
+TEST_F(SeenStore, SizesAddUpWithoutOverflow)
+{
+    uidl_load();
+    ASSERT_TRUE(check(mailbox({{"a", INT64_MAX}, {"b", 1}, {"c", INT64_MAX}})));
+    EXPECT_EQ(3, session.message_count);
+    EXPECT_EQ(INT64_MAX, session.total_size);
+    ASSERT_TRUE(check(mailbox({{"a", -5}, {"b", INT64_MIN}, {"c", -5}})));
+    EXPECT_EQ(INT64_MIN, session.total_size);
+}
+
 // A save that fails leaves the old file whole; the seen set in memory has
 // moved on all the same.
 TEST_F(SeenStore, FailedSaveLeavesTheOldFile)
