@@ -98,6 +98,10 @@ static PopStep read_stat(const char* line)
         return fail("受信データエラー");
     session.message_count = text_parse_decimal32(token[1]);
     session.total_size = text_parse_decimal(token[2]);
+    // A mailbox holds no fewer than no messages: shown, "-1 通のメール"
+    // would read as news.
+    if (session.message_count < 0 || session.total_size < 0)
+        return fail("受信データエラー");
     return send_command("QUIT\r\n", "QUIT\r\n", POP_QUIT_SENT);
 }
 

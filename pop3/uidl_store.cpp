@@ -47,14 +47,10 @@ uint32_t uidl_hash(const char* id)
     return hash;
 }
 
-// Sizes are what the server claims: their sum is held at the 64-bit range.
+// Sizes are what the server claims: their sum stops at the 64-bit range.
 static int64_t add_size(int64_t total, int64_t size)
 {
-    if (size > 0 && total > INT64_MAX - size)
-        return INT64_MAX;
-    if (size < 0 && total < INT64_MIN - size)
-        return INT64_MIN;
-    return total + size;
+    return total > INT64_MAX - size ? INT64_MAX : total + size;
 }
 
 static void store_id(UidlGeneration* generation, int32_t slot, const char* id, uint32_t hash)
@@ -116,7 +112,10 @@ int uidl_on_list_line(const char* line)
     const char* space = strchr(line, ' ');
     if (!space)
         return -1;
-    listing()->sizes[uidl_store.list_position++] = text_parse_decimal(space + 1);
+    int64_t size = text_parse_decimal(space + 1);
+    if (size < 0) // no message is smaller than empty
+        return -1;
+    listing()->sizes[uidl_store.list_position++] = size;
     return 0;
 }
 

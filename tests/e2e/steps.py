@@ -10,6 +10,19 @@ NORMAL, CHECK, ARRIVE, ERROR, WAIT = "109", "106", "105", "108", "118"
 QUICK = {"STARTUP_WAIT": 0, "RETRY_MAX": 0, "USEAPOP": 0}
 
 
+def outcome_text(count, size):
+    """What the tool tip reads after a check that found count messages of size bytes."""
+    if count == 0:
+        return "新着メールはありません"
+    if size < 2048:
+        suffix = f" ({size} バイト)"
+    elif size < 2 * 1024 * 1024:
+        suffix = f" ({-(-size // 1024)}Kバイト)"
+    else:
+        suffix = f" ({-(-size // (1024 * 1024))}Mバイト)"
+    return f"{count} 通のメール{suffix}"
+
+
 def dovecot_settings(mailbox, **extra):
     settings = dict(QUICK, SERVER="127.0.0.1", ACCOUNT=mailbox.name,
                     PASSWORD=encode_password(mailbox.password))

@@ -73,186 +73,112 @@ Outcome replay(const std::vector<std::string>& replies, size_t chunk)
 const std::string GREETING = "+OK POP3 ready\r\n";
 const std::string APOP_GREETING = "+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n";
 
-// clang-format off: a transcript per row
+// A transcript per row.
+// clang-format off
 const Transcript TRANSCRIPTS[] = {
-    {"user_pass_two_messages",
-     false,
-     false,
+    {"user_pass_two_messages", false, false,
      {GREETING, "+OK\r\n", "+OK logged in\r\n", "+OK 2 320\r\n", "+OK bye\r\n"},
      "USER bob\r\nPASS secret\r\nSTAT\r\nQUIT\r\n",
      GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK logged in\r\nSTAT\r\n+OK 2 320\r\n"
-                "QUIT\r\n+OK bye\r\n",
-     0,
-     "",
-     2,
-     320},
-    {"empty_mailbox",
-     false,
-     false,
+     "QUIT\r\n+OK bye\r\n",
+     0, "", 2, 320},
+    {"empty_mailbox", false, false,
      {GREETING, "+OK\r\n", "+OK\r\n", "+OK 0 0\r\n", "+OK\r\n"},
      "USER bob\r\nPASS secret\r\nSTAT\r\nQUIT\r\n",
      GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n+OK 0 0\r\nQUIT\r\n+OK\r\n",
-     0,
-     "",
-     0,
-     0},
-    {"apop_digest_of_the_time_stamp",
-     true,
-     false,
+     0, "", 0, 0},
+    {"apop_digest_of_the_time_stamp", true, false,
      {APOP_GREETING, "+OK maildrop has 1 message (369 octets)\r\n", "+OK 1 369\r\n", "+OK\r\n"},
      "APOP bob 3f18b52881e44c0cc6067f46e0ced7bc\r\nSTAT\r\nQUIT\r\n",
      APOP_GREETING + "APOP bob *****\r\n+OK maildrop has 1 message (369 octets)\r\n"
-                     "STAT\r\n+OK 1 369\r\nQUIT\r\n+OK\r\n",
-     0,
-     "",
-     1,
-     369},
-    {"stat_runs_of_blanks_and_more_tokens",
-     false,
-     false,
+     "STAT\r\n+OK 1 369\r\nQUIT\r\n+OK\r\n",
+     0, "", 1, 369},
+    {"stat_runs_of_blanks_and_more_tokens", false, false,
      {GREETING, "+OK\r\n", "+OK\r\n", "+OK  3   12000 octets\r\n", "+OK\r\n"},
      "USER bob\r\nPASS secret\r\nSTAT\r\nQUIT\r\n",
      GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n+OK  3   12000 octets\r\n"
-                "QUIT\r\n+OK\r\n",
-     0,
-     "",
-     3,
-     12000},
-    {"stat_over_two_gibibytes",
-     false,
-     false,
+     "QUIT\r\n+OK\r\n",
+     0, "", 3, 12000},
+    {"stat_over_two_gibibytes", false, false,
      {GREETING, "+OK\r\n", "+OK\r\n", "+OK 5 3221225472\r\n", "+OK\r\n"},
      "USER bob\r\nPASS secret\r\nSTAT\r\nQUIT\r\n",
      GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n+OK 5 3221225472\r\n"
-                "QUIT\r\n+OK\r\n",
-     0,
-     "",
-     5,
-     3221225472LL},
-    {"stat_at_two_to_the_53",
-     false,
-     false,
+     "QUIT\r\n+OK\r\n",
+     0, "", 5, 3221225472LL},
+    {"stat_at_two_to_the_53", false, false,
      {GREETING, "+OK\r\n", "+OK\r\n", "+OK 1 9007199254740993\r\n", "+OK\r\n"},
      "USER bob\r\nPASS secret\r\nSTAT\r\nQUIT\r\n",
      GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n+OK 1 9007199254740993\r\n"
-                "QUIT\r\n+OK\r\n",
-     0,
-     "",
-     1,
-     9007199254740993LL},
-    {"stat_figures_held_at_their_range",
-     false,
-     false,
+     "QUIT\r\n+OK\r\n",
+     0, "", 1, 9007199254740993LL},
+    {"stat_figures_held_at_their_range", false, false,
      {GREETING, "+OK\r\n", "+OK\r\n", "+OK 99999999999 999999999999999999999999\r\n", "+OK\r\n"},
      "USER bob\r\nPASS secret\r\nSTAT\r\nQUIT\r\n",
      GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n"
-                "+OK 99999999999 999999999999999999999999\r\nQUIT\r\n+OK\r\n",
-     0,
-     "",
-     INT32_MAX,
-     INT64_MAX},
-    {"stat_sign_and_trailing_letters",
-     false,
-     false,
+     "+OK 99999999999 999999999999999999999999\r\nQUIT\r\n+OK\r\n",
+     0, "", INT32_MAX, INT64_MAX},
+    {"stat_sign_and_trailing_letters", false, false,
      {GREETING, "+OK\r\n", "+OK\r\n", "+OK +4 12x\r\n", "+OK\r\n"},
      "USER bob\r\nPASS secret\r\nSTAT\r\nQUIT\r\n",
      GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n+OK +4 12x\r\nQUIT\r\n+OK\r\n",
-     0,
-     "",
-     4,
-     12},
-    {"stat_with_two_tokens",
-     false,
-     false,
+     0, "", 4, 12},
+    {"stat_negative_count", false, false,
+     {GREETING, "+OK\r\n", "+OK\r\n", "+OK -1 0\r\n"},
+     "USER bob\r\nPASS secret\r\nSTAT\r\n",
+     GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n+OK -1 0\r\n受信データエラー",
+     1, "受信データエラー", -1, 0},
+    {"stat_negative_size", false, false,
+     {GREETING, "+OK\r\n", "+OK\r\n", "+OK 2 -5\r\n"},
+     "USER bob\r\nPASS secret\r\nSTAT\r\n",
+     GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n+OK 2 -5\r\n受信データエラー",
+     1, "受信データエラー", 2, -5},
+    {"stat_with_two_tokens", false, false,
      {GREETING, "+OK\r\n", "+OK\r\n", "+OK 2\r\n"},
      "USER bob\r\nPASS secret\r\nSTAT\r\n",
      GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n+OK 2\r\n受信データエラー",
-     1,
-     "受信データエラー",
-     0,
-     0},
-    {"stat_with_only_ok",
-     false,
-     false,
+     1, "受信データエラー", 0, 0},
+    {"stat_with_only_ok", false, false,
      {GREETING, "+OK\r\n", "+OK\r\n", "+OK\r\n"},
      "USER bob\r\nPASS secret\r\nSTAT\r\n",
      GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n+OK\r\n受信データエラー",
-     1,
-     "受信データエラー",
-     0,
-     0},
-    {"wrong_password",
-     false,
-     false,
+     1, "受信データエラー", 0, 0},
+    {"wrong_password", false, false,
      {GREETING, "+OK\r\n", "-ERR [AUTH] Authentication failed.\r\n"},
      "USER bob\r\nPASS secret\r\n",
      GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n-ERR [AUTH] Authentication failed.\r\n",
-     1,
-     "-ERR [AUTH] Authentication failed.\r\n",
-     0,
-     0},
-    {"negative_reply_cut_at_63_bytes",
-     false,
-     false,
+     1, "-ERR [AUTH] Authentication failed.\r\n", 0, 0},
+    {"negative_reply_cut_at_63_bytes", false, false,
      {GREETING, "-ERR 0123456789012345678901234567890123456789012345678901234567890123\r\n"},
      "USER bob\r\n",
      GREETING +
-         "USER bob\r\n-ERR 0123456789012345678901234567890123456789012345678901234567890123\r\n",
-     1,
-     "-ERR 0123456789012345678901234567890123456789012345678901234567",
-     0,
-     0},
-    {"lower_case_ok_is_negative",
-     false,
-     false,
+     "USER bob\r\n-ERR 0123456789012345678901234567890123456789012345678901234567890123\r\n",
+     1, "-ERR 0123456789012345678901234567890123456789012345678901234567", 0, 0},
+    {"lower_case_ok_is_negative", false, false,
      {"+ok hello\r\n"},
      "",
      "+ok hello\r\n",
-     1,
-     "+ok hello\r\n",
-     0,
-     0},
-    {"negative_reply_to_quit",
-     false,
-     false,
+     1, "+ok hello\r\n", 0, 0},
+    {"negative_reply_to_quit", false, false,
      {GREETING, "+OK\r\n", "+OK\r\n", "+OK 0 0\r\n", "-ERR some deleted messages not removed\r\n"},
      "USER bob\r\nPASS secret\r\nSTAT\r\nQUIT\r\n",
      GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n+OK 0 0\r\nQUIT\r\n"
-                "-ERR some deleted messages not removed\r\n",
-     1,
      "-ERR some deleted messages not removed\r\n",
-     0,
-     0},
-    {"apop_without_time_stamp_never_tries_user",
-     true,
-     false,
+     1, "-ERR some deleted messages not removed\r\n", 0, 0},
+    {"apop_without_time_stamp_never_tries_user", true, false,
      {GREETING},
      "",
      GREETING + "APOP非対応ｻｰﾊﾞｰまたは受信ﾃﾞｰﾀｴﾗｰ",
-     1,
-     "APOP非対応ｻｰﾊﾞｰまたは受信ﾃﾞｰﾀｴﾗｰ",
-     0,
-     0},
-    {"apop_close_bracket_only_before_open",
-     true,
-     false,
+     1, "APOP非対応ｻｰﾊﾞｰまたは受信ﾃﾞｰﾀｴﾗｰ", 0, 0},
+    {"apop_close_bracket_only_before_open", true, false,
      {"+OK ready> <1896.697170952@dbc\r\n"},
      "",
      "+OK ready> <1896.697170952@dbc\r\nAPOP非対応ｻｰﾊﾞｰまたは受信ﾃﾞｰﾀｴﾗｰ",
-     1,
-     "APOP非対応ｻｰﾊﾞｰまたは受信ﾃﾞｰﾀｴﾗｰ",
-     0,
-     0},
-    {"apop_refused",
-     true,
-     false,
+     1, "APOP非対応ｻｰﾊﾞｰまたは受信ﾃﾞｰﾀｴﾗｰ", 0, 0},
+    {"apop_refused", true, false,
      {APOP_GREETING, "-ERR authentication failed\r\n"},
      "APOP bob 3f18b52881e44c0cc6067f46e0ced7bc\r\n",
      APOP_GREETING + "APOP bob *****\r\n-ERR authentication failed\r\n",
-     1,
-     "-ERR authentication failed\r\n",
-     0,
-     0},
+     1, "-ERR authentication failed\r\n", 0, 0},
 };
 // clang-format on
 
@@ -403,6 +329,37 @@ TEST(Session, RefusedListingLinesFailTheCheck)
         EXPECT_EQ(std::string::npos, out.sent.find("QUIT"));
         uidl_free();
     }
+}
+
+// Whatever offset a reply is split at, the two parts give what the whole gives.
+TEST(Session, ReplySplitAtEveryOffset)
+{
+    const std::vector<std::string> replies = {
+        APOP_GREETING, "+OK logged in\r\n", "+OK 2 320\r\n",
+        "+OK 2 messages\r\n1 120\r\n2 200\r\n.\r\n", "+OK\r\n1 aaa\r\n2 b b\r\n.\r\n",
+        "+OK bye\r\n"};
+    prepare(true, true);
+    load_empty_store();
+    const Outcome whole = replay(replies, 0);
+    ASSERT_EQ(0, whole.error_kind);
+    for (size_t turn = 0; turn < replies.size(); turn++) {
+        for (size_t offset = 1; offset < replies[turn].size(); offset++) {
+            prepare(true, true);
+            load_empty_store();
+            for (size_t i = 0; i < replies.size(); i++) {
+                const std::string& reply = replies[i];
+                size_t cut = i == turn ? offset : reply.size();
+                pop_receive(reply.data(), (int)cut);
+                pop_receive(reply.data() + cut, (int)(reply.size() - cut));
+            }
+            ASSERT_EQ(whole.sent, fake.sent) << "turn " << turn << ", offset " << offset;
+            ASSERT_EQ(whole.log, fake.log) << "turn " << turn << ", offset " << offset;
+            ASSERT_EQ(whole.message_count, session.message_count);
+            ASSERT_EQ(whole.total_size, session.total_size);
+            ASSERT_EQ((std::vector<std::string>{"aaa", "b b"}), listed_ids());
+        }
+    }
+    uidl_free();
 }
 
 TEST(Session, SetErrorTextLogsWholeAndKeepsSixtyThreeBytes)
