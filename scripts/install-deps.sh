@@ -5,6 +5,8 @@ set -euo pipefail
 
 packages=(
     cmake make g++ googletest          # native build and unit tests
+    clang-14 libclang-rt-14-dev        # the fuzz tree: libFuzzer and the sanitizers for clang
+    libbenchmark-dev                   # the benchmarks (scripts/bench.sh)
     g++-mingw-w64-x86-64               # the Windows build
     wine64 wine                        # running Windows programs and tests
     locales                            # ja_JP.UTF-8, so Wine's ANSI code page is 932
