@@ -4,9 +4,9 @@
 #
 # The Japanese locale makes Wine's ANSI code page 932, which every text of
 # the program is written in. The prefix is made once, under a lock, by the
-# first program that needs it. The dialogs ask for "ＭＳ Ｐゴシック", which
-# Wine lacks; IPA P Gothic has the same metrics, so texts fit as they
-# would on Windows.
+# first program that needs it. The dialogs ask for "ＭＳ Ｐゴシック", and
+# Wine's own (the property sheet's frame) for "MS UI Gothic"; Wine lacks
+# both. IPA P Gothic has the same metrics, so texts fit as on Windows.
 prefix=$1
 shift
 export WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all
@@ -21,6 +21,8 @@ if [ ! -f "$prefix/.made" ]; then
             /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 &&
                 /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Fonts\Replacements' \
                     /v 'ＭＳ Ｐゴシック' /t REG_SZ /d IPAPGothic /f >/dev/null 2>&1 &&
+                /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Fonts\Replacements' \
+                    /v 'MS UI Gothic' /t REG_SZ /d IPAPGothic /f >/dev/null 2>&1 &&
                 /usr/lib/wine/wineserver -w && touch "$prefix/.made"
         fi
     ) 9>"$prefix.lock"

@@ -100,10 +100,14 @@ static void on_password_event(HWND page, int code)
 }
 
 // Pressed again while the test runs ("中止"), the same steps abort it.
+// With "メールをサーバーに残す" just ticked the seen ids are not loaded yet;
+// without them the test would count no mail at all.
 static void on_test_button(HWND page)
 {
     account_enable_controls(0);
     store_account_fields(page);
+    if (settings.USEUIDL)
+        uidl_load();
     PostMessageA(main_window, WM_COMMAND, IDM_CHECK, 0);
 }
 

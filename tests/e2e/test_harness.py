@@ -3,7 +3,9 @@ messages, paths on Wine's Z: drive and waiting. A fault here would make a
 program's test pass or fail for the wrong reason."""
 import re
 
-from harness import WaitTimeout, ini_bytes, message_bytes, wait_for, windows_path
+from harness import (WaitTimeout, decode_password, encode_password, ini_bytes, message_bytes,
+                     wait_for, windows_path)
+from harness.password import ALPHABET
 
 
 def test_ini_file_is_code_page_932_with_cr_lf():
@@ -56,3 +58,35 @@ def test_a_wait_that_times_out_names_what_it_last_saw():
         assert re.search(r"last seen: \d+$", str(timeout)), str(timeout)
         return
     raise AssertionError("the wait did not time out")
+
+
+def test_a_stored_password_decodes_to_what_was_encoded():
+    passwords = [b"x", b"secret", "山田ﾊﾟｽ".encode("cp932"), bytes(range(0x80, 0xC0)),
+                 b"\xff" * 64, bytes(range(1, 65))]
+    for seed in (0, 1, 0x1234, 0xFFFF):
+        for password in passwords:
+            stored = encode_password(password, seed)
+            assert len(stored) == 36 + 8 * len(password), (seed, password)
+            assert [ALPHABET.index(c) & 15 for c in stored[:4]] == [
+                (seed >> shift) & 15 for shift in (0, 4, 8, 12)], (seed, stored)
+            assert decode_password(stored) == password, (seed, password, stored)
+
+
+def test_a_damaged_stored_password_decodes_to_nothing():
+    stored = encode_password("secret", 0x4321)
+
+    def replaced(index, character):
+        return stored[:index] + character + stored[index + 1:]
+
+    def other(character, same_low_bits):
+        """Another alphabet character, with the same low 4 bits or not."""
+        value = ALPHABET.index(character)
+        return ALPHABET[value ^ 0x10] if same_low_bits else ALPHABET[value ^ 0x01]
+
+    # Only the seed's low bits count: its filler bits may change freely.
+    assert decode_password(replaced(2, other(stored[2], True))) == b"secret"
+    for index in (0, 3, 4, 20, len(stored) - 1):
+        assert decode_password(replaced(index, other(stored[index], False))) == b"", index
+    assert decode_password(stored[:43]) == b""
+    assert decode_password(stored[:4]) == b""
+    assert decode_password("") == b""

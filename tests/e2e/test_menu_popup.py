@@ -12,6 +12,7 @@ ITEMS = ["設定", "チェック", "一時停止", "終了"]
 
 
 def open_menu(probe):
+    probe.mouse_move(1000, 760)  # where a tray icon would be: the menu opens at the pointer
     probe.right_click_icon()
     return wait_for(probe.menu, lambda menu: menu["open"], what="the tray menu")
 

@@ -21,6 +21,7 @@
 #include <iostream>
 
 #include "probe/command.h"
+#include "probe/controls.h"
 #include "probe/input.h"
 #include "probe/menu_reader.h"
 #include "probe/program_windows.h"
@@ -278,6 +279,8 @@ static const Command commands[] = {
     {"menu_close", cmd_menu_close},
     {"dialogs", cmd_dialogs},
     {"press", cmd_press},
+    {"tabs", cmd_tabs},
+    {"focus", cmd_focus},
     {"resources", cmd_resources},
     {"mouse_move", cmd_mouse_move},
 };

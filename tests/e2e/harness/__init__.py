@@ -5,7 +5,7 @@ see runner.py for the fixtures a test can ask for.
 """
 from .corvina import INI_KEYS, ini_bytes
 from .dovecot import Mailbox, message_bytes
-from .password import encode_password
+from .password import decode_password, encode_password
 from .paths import windows_path
 from .pop3_script import (CLOSE, RESET, SILENT, TIME_STAMP, Action, Behaviour, ScriptedPop3,
                           long_line, raw, reply)

@@ -69,6 +69,21 @@ class Corvina:
         self.process = self.desktop.start(self.exe, *arguments, log="corvina")
         return self.process
 
+    def ini_entries(self, path=None):
+        """The (key, value) lines of the INI file's CONFIG section, in file
+        order, values decoded from code page 932; None when there is no file."""
+        path = path or self.default_ini
+        if not path.exists():
+            return None
+        entries, section = [], None
+        for line in path.read_bytes().decode("cp932").split("\r\n"):
+            if line.startswith("[") and line.endswith("]"):
+                section = line[1:-1]
+            elif section == "CONFIG" and "=" in line:
+                key, value = line.split("=", 1)
+                entries.append((key, value))
+        return entries
+
     def uidl_lines(self):
         """The lines of uidl.txt, or None when there is no such file."""
         if not self.uidl_file.exists():

@@ -17,6 +17,7 @@ from . import wine_prefix
 from .corvina import Corvina
 from .paths import trayprobe_exe, wine_run, work_dir
 from .probe import Probe
+from .xinput import XInput
 
 SLOTS = 2
 FIRST_DISPLAY = 70  # slot N draws on display :70+N
@@ -112,6 +113,7 @@ class Desktop:
         self._processes = []
         self.display = None
         self.probe = None
+        self.input = None  # XInput: the mouse and keyboard on the display
         self._xvfb = None
         self._shots = 0
 
@@ -121,6 +123,7 @@ class Desktop:
             wine_prefix.fresh(self.prefix)
             with self._log("xvfb") as log:
                 self._xvfb, self.display = _start_xvfb(log, f":{FIRST_DISPLAY + self.slot.index}")
+            self.input = XInput(self.display)
             probe_process = self.start(trayprobe_exe(), log="trayprobe",
                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE)
             self.probe = Probe(probe_process, START_SECONDS)

@@ -1,9 +1,10 @@
-"""The PASSWORD value of an INI file, encoded as corvina stores it.
+"""The PASSWORD value of an INI file, encoded and decoded as corvina stores it.
 
 Written apart from the program's own encoder, from the description of the
-stored form: when corvina logs in with a password encoded here, both agree
-on the format (seed section, one bit per Base64-alphabet character, MD5
-check, 100 seeded transpositions, the generator over x^521 + x^32 + 1).
+stored form: when corvina logs in with a password encoded here, and when a
+password the program saved decodes here, both agree on the format (seed
+section, one bit per Base64-alphabet character, MD5 check, 100 seeded
+transpositions, the generator over x^521 + x^32 + 1).
 """
 import hashlib
 
@@ -68,3 +69,50 @@ def encode_password(plain, seed=0x1234):
         b = 4 + generator.next() % span
         text[a], text[b] = text[b], text[a]
     return "".join(text)
+
+
+SEED_CHARACTERS = 4
+CHECK_CHARACTERS = 32
+TRANSPOSITIONS = 100
+
+
+def _value(character):
+    """A character's 6-bit value; one outside the alphabet counts as 0, like 'A'."""
+    index = ALPHABET.find(character)
+    return index if index >= 0 else 0
+
+
+def decode_password(stored):
+    """The plain password (bytes) of a stored text; b"" when its check fails."""
+    text = list(stored)
+    if len(text) <= SEED_CHARACTERS:
+        return b""
+    seed = 0
+    for k in range(SEED_CHARACTERS):
+        seed |= (_value(text[k]) & 15) << (4 * k)
+    generator = _Generator()
+    generator.seed(seed + 2)
+    span = len(text) - SEED_CHARACTERS
+    # The encoder's swaps, drawn in its order, then undone from the last.
+    pairs = []
+    for _ in range(TRANSPOSITIONS):
+        a = SEED_CHARACTERS + generator.next() % span
+        b = SEED_CHARACTERS + generator.next() % span
+        pairs.append((a, b))
+    for a, b in reversed(pairs):
+        text[a], text[b] = text[b], text[a]
+    generator.seed(seed + 1)
+    # One bit per character, as the parity of its value minus the generator's
+    # word; characters left over before the check section are ignored.
+    count = max(0, len(text) - SEED_CHARACTERS - CHECK_CHARACTERS) // 8
+    data = bytearray()
+    position = SEED_CHARACTERS
+    for _ in range(count):
+        byte = 0
+        for _ in range(8):
+            difference = (_value(text[position]) - generator.next()) & MASK
+            byte = (byte >> 1) | (0x80 if difference & 1 else 0)
+            position += 1
+        data.append(byte)
+    check = "".join(text[-CHECK_CHARACTERS:])
+    return bytes(data) if hashlib.md5(data).hexdigest() == check else b""

@@ -155,6 +155,14 @@ class Probe:
     def press(self, dialog_hwnd, button_id=IDOK):
         return self.call("press", dialog_hwnd, button_id)
 
+    def tabs(self, dialog_hwnd):
+        """The dialog's tab strip: "current", "enabled", "items" ("text", "rect")."""
+        return self.call("tabs", dialog_hwnd)
+
+    def focus(self):
+        """The program's "focus", "active" and the "foreground" window: "hwnd", "id", "class"."""
+        return self.call("focus")
+
     def resources(self, pid=None):
         """{"handles", "gdi"} the program's process holds (or process `pid`)."""
         return self.call("resources", *([pid] if pid else []))

@@ -6,6 +6,7 @@ by replacing them, but they are copied anyway, so nothing a test does can
 reach the template.
 """
 import fcntl
+import json
 import os
 import shutil
 import subprocess
@@ -14,6 +15,8 @@ from pathlib import Path
 from .paths import wine_run, work_dir
 
 WINESERVER = "/usr/lib/wine/wineserver"
+STOP_SECONDS = 10  # the server ends within a second once its processes are killed
+STOP_ATTEMPTS = 3
 
 # Every program of a test runs in a Wine virtual desktop of the screen's size.
 # There Wine manages the windows itself, as Windows does; directly on Xvfb,
@@ -25,18 +28,28 @@ VIRTUAL_DESKTOP = (
      "1024x768", "/f"],
 )
 
+# The fonts a Japanese Windows has are mapped by cmake/wine-run.sh for every prefix.
+SETTINGS = VIRTUAL_DESKTOP
+
 
 def _template():
-    """The template prefix, made through the build's own Wine runner."""
+    """The template prefix, made through the build's own Wine runner.
+
+    A marker keeps the settings the template was given: when SETTINGS
+    change, an existing template gets them too.
+    """
     path = work_dir() / "prefix-template"
+    marker = path / ".e2e-settings"
+    wanted = json.dumps(SETTINGS)
     # Not "<prefix>.lock": the runner takes that one while it makes the prefix.
     with open(work_dir() / "prefix-template.guard", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        if not (path / ".made").exists():
-            for command in VIRTUAL_DESKTOP:
+        if not marker.exists() or marker.read_text() != wanted:
+            for command in SETTINGS:
                 subprocess.run([str(wine_run()), str(path), *command],
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
             stop(path)  # quiet, with its registry written out, before it is copied
+            marker.write_text(wanted)
     return path
 
 
@@ -72,8 +85,18 @@ def stop(path: Path):
     if not path.exists():
         return
     env = dict(os.environ, WINEPREFIX=str(path))
-    subprocess.run([WINESERVER, "-k"], env=env, stderr=subprocess.DEVNULL)
-    subprocess.run([WINESERVER, "-w"], env=env, stderr=subprocess.DEVNULL)
+    # A program that was still starting when the server killed the others
+    # escapes the kill and keeps the server alive: it is killed next time.
+    for _ in range(STOP_ATTEMPTS):
+        subprocess.run([WINESERVER, "-k"], env=env, stderr=subprocess.DEVNULL)
+        try:
+            subprocess.run([WINESERVER, "-w"], env=env, stderr=subprocess.DEVNULL,
+                           timeout=STOP_SECONDS)
+            break
+        except subprocess.TimeoutExpired:
+            pass
+    else:
+        raise RuntimeError(f"the Wine server of {path} did not end")
     folder = _server_folder(path)
     if folder and folder.exists():
         shutil.rmtree(folder, ignore_errors=True)

@@ -2,6 +2,7 @@
 
 #include <winternl.h>
 
+#include "controls.h"
 #include "input.h"
 
 static const wchar_t MAIN_CLASS[] = L"corvinaClass";
@@ -190,15 +191,44 @@ struct DialogList {
     Json* reply;
 };
 
+// An edit's text is asked of the edit itself (see controls.h); "stale" says
+// it did not answer and the text is the window server's.
+static void control_text_fields(Json& reply, HWND control, const wchar_t* class_name)
+{
+    std::wstring text;
+    bool current = lstrcmpiW(class_name, L"Edit") != 0 || control_text(control, &text);
+    reply.text("text", lstrcmpiW(class_name, L"Edit") == 0 && current ? text : text_of(control));
+    reply.boolean("stale", !current);
+}
+
 static BOOL CALLBACK add_control(HWND control, LPARAM param)
 {
     auto reply = (Json*)param;
     wchar_t class_name[64] = L"";
     GetClassNameW(control, class_name, 64);
     reply->begin_object().text("class", class_name).number("id", GetDlgCtrlID(control));
-    reply->text("text", text_of(control)).boolean("enabled", IsWindowEnabled(control) != FALSE);
-    reply->boolean("visible", IsWindowVisible(control) != FALSE).end_object();
+    reply->number("hwnd", (long long)(UINT_PTR)control);
+    reply->number("parent", (long long)(UINT_PTR)GetParent(control));
+    control_text_fields(*reply, control, class_name);
+    reply->boolean("enabled", IsWindowEnabled(control) != FALSE);
+    reply->boolean("visible", IsWindowVisible(control) != FALSE);
+    reply->rect("rect", rect_of(control));
+    LRESULT state;
+    if (lstrcmpiW(class_name, L"Button") == 0 && button_check(control, &state))
+        reply->number("checked", state);
+    else
+        reply->null("checked");
+    reply->end_object();
     return TRUE;
+}
+
+// The client area in screen coordinates: where a window's own drawing starts.
+static RECT client_rect_of(HWND window)
+{
+    RECT rect = {};
+    GetClientRect(window, &rect);
+    MapWindowPoints(window, nullptr, (POINT*)&rect, 2);
+    return rect;
 }
 
 static BOOL CALLBACK add_dialog(HWND window, LPARAM param)
@@ -212,7 +242,8 @@ static BOOL CALLBACK add_dialog(HWND window, LPARAM param)
     reply.text("caption", text_of(window)).boolean("visible", IsWindowVisible(window) != FALSE);
     reply.boolean("topmost", (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0);
     reply.number("owner", (long long)(UINT_PTR)GetWindow(window, GW_OWNER));
-    reply.rect("rect", rect_of(window));
+    reply.rect("rect", rect_of(window)).rect("client", client_rect_of(window));
+    reply.boolean("enabled", IsWindowEnabled(window) != FALSE);
     reply.begin_array("controls");
     EnumChildWindows(window, add_control, (LPARAM)&reply);
     reply.end_array().end_object();
