@@ -27,7 +27,7 @@ static const int PREVIEW_IDS[ICON_SLOT_COUNT] = {
     IDC_ICON_PREVIEW_ARRIVE, IDC_ICON_PREVIEW_ERROR,  IDC_ICON_PREVIEW_WAIT,
 };
 
-static HICON previews[ICON_SLOT_COUNT]; // owned by the page until OK
+static HICON previews[ICON_SLOT_COUNT];                     // owned by the page until OK
 static char preview_paths[ICON_SLOT_COUNT][ICON_PATH_READ]; // what each preview was loaded from
 static HWND preview_controls[ICON_SLOT_COUNT];
 static HWND path_edits[ICON_SLOT_COUNT];

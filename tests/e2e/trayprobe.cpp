@@ -60,12 +60,18 @@ static bool cmd_state(const Args&, Json& reply, std::string*)
 static const char* message_name(unsigned message)
 {
     switch (message) {
-    case NIM_ADD: return "add";
-    case NIM_MODIFY: return "modify";
-    case NIM_DELETE: return "delete";
-    case NIM_SETFOCUS: return "setfocus";
-    case NIM_SETVERSION: return "setversion";
-    default: return "other";
+    case NIM_ADD:
+        return "add";
+    case NIM_MODIFY:
+        return "modify";
+    case NIM_DELETE:
+        return "delete";
+    case NIM_SETFOCUS:
+        return "setfocus";
+    case NIM_SETVERSION:
+        return "setversion";
+    default:
+        return "other";
     }
 }
 
@@ -113,15 +119,14 @@ static bool cmd_load_exe(const Args& args, Json& reply, std::string* error)
         int id, size;
         const wchar_t* name;
     };
-    static const Reference references[] = {{101, 16, L"101"}, {101, 32, L"101@32"},
-                                           {105, 16, L"105"}, {106, 16, L"106"},
-                                           {108, 16, L"108"}, {109, 16, L"109"},
-                                           {118, 16, L"118"}};
+    static const Reference references[] = {
+        {101, 16, L"101"}, {101, 32, L"101@32"}, {105, 16, L"105"}, {106, 16, L"106"},
+        {108, 16, L"108"}, {109, 16, L"109"},    {118, 16, L"118"}};
     reply.begin_array("loaded");
     std::vector<std::wstring> missing;
     for (const Reference& reference : references) {
-        HANDLE icon = LoadImageW(module, MAKEINTRESOURCEW(reference.id), IMAGE_ICON,
-                                 reference.size, reference.size, 0);
+        HANDLE icon = LoadImageW(module, MAKEINTRESOURCEW(reference.id), IMAGE_ICON, reference.size,
+                                 reference.size, 0);
         if (name_icon((HICON)icon, reference.name))
             reply.text(nullptr, reference.name);
         else
@@ -316,12 +321,15 @@ static void answer(const Args& args)
                 reply.boolean("ok", true).end_object().send();
                 return;
             }
-            Json().begin_object().boolean("ok", false).text("error", error.c_str())
-                .end_object().send();
+            Json()
+                .begin_object()
+                .boolean("ok", false)
+                .text("error", error.c_str())
+                .end_object()
+                .send();
             return;
         }
-    Json().begin_object().boolean("ok", false).text("error", "unknown command")
-        .end_object().send();
+    Json().begin_object().boolean("ok", false).text("error", "unknown command").end_object().send();
 }
 
 int main()
@@ -329,13 +337,21 @@ int main()
     _setmode(_fileno(stdout), _O_BINARY);
     std::string error;
     if (!tray_listener_start(&error)) {
-        Json().begin_object().boolean("ready", false).text("error", error.c_str())
-            .end_object().send();
+        Json()
+            .begin_object()
+            .boolean("ready", false)
+            .text("error", error.c_str())
+            .end_object()
+            .send();
         return 1;
     }
-    Json().begin_object().boolean("ready", true).number("pid", GetCurrentProcessId())
+    Json()
+        .begin_object()
+        .boolean("ready", true)
+        .number("pid", GetCurrentProcessId())
         .number("tray", (long long)(UINT_PTR)FindWindowW(L"Shell_TrayWnd", nullptr))
-        .end_object().send();
+        .end_object()
+        .send();
     std::string line;
     while (std::getline(std::cin, line)) {
         if (!line.empty() && line.back() == '\r')

@@ -334,10 +334,12 @@ TEST(Session, RefusedListingLinesFailTheCheck)
 // Whatever offset a reply is split at, the two parts give what the whole gives.
 TEST(Session, ReplySplitAtEveryOffset)
 {
-    const std::vector<std::string> replies = {
-        APOP_GREETING, "+OK logged in\r\n", "+OK 2 320\r\n",
-        "+OK 2 messages\r\n1 120\r\n2 200\r\n.\r\n", "+OK\r\n1 aaa\r\n2 b b\r\n.\r\n",
-        "+OK bye\r\n"};
+    const std::vector<std::string> replies = {APOP_GREETING,
+                                              "+OK logged in\r\n",
+                                              "+OK 2 320\r\n",
+                                              "+OK 2 messages\r\n1 120\r\n2 200\r\n.\r\n",
+                                              "+OK\r\n1 aaa\r\n2 b b\r\n.\r\n",
+                                              "+OK bye\r\n"};
     prepare(true, true);
     load_empty_store();
     const Outcome whole = replay(replies, 0);

@@ -9,11 +9,17 @@
 
 struct Args {
     std::string line;
-    std::vector<std::string> words;  // words[0] is the command
-    std::vector<size_t> starts;  // where each word starts in the line
+    std::vector<std::string> words; // words[0] is the command
+    std::vector<size_t> starts;     // where each word starts in the line
 
-    std::string word(size_t index) const { return index < words.size() ? words[index] : ""; }
-    long long number(size_t index) const { return std::strtoll(word(index).c_str(), nullptr, 0); }
+    std::string word(size_t index) const
+    {
+        return index < words.size() ? words[index] : "";
+    }
+    long long number(size_t index) const
+    {
+        return std::strtoll(word(index).c_str(), nullptr, 0);
+    }
     // The line from word `index` on, spaces kept: a path.
     std::string rest_from(size_t index) const
     {

@@ -9,8 +9,9 @@
 
 #include <string>
 
-class Json {
-public:
+class Json
+{
+  public:
     Json& begin_object(const char* key = nullptr);
     Json& end_object();
     Json& begin_array(const char* key = nullptr);
@@ -24,7 +25,7 @@ public:
     // Writes the object as one line on standard output and flushes it.
     void send() const;
 
-private:
+  private:
     void key(const char* name);
     std::string out_;
     bool need_comma_ = false;

@@ -44,8 +44,8 @@ static bool run_agent(DWORD process_id, std::string* error)
     }
     std::wstring path = agent_path();
     SIZE_T bytes = (path.size() + 1) * sizeof(wchar_t);
-    void* remote_path = VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT | MEM_RESERVE,
-                                       PAGE_READWRITE);
+    void* remote_path =
+        VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     bool ran = false;
     if (remote_path && WriteProcessMemory(process, remote_path, path.c_str(), bytes, nullptr)) {
         auto load = (LPTHREAD_START_ROUTINE)(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
@@ -69,12 +69,12 @@ MenuRead menu_read(HWND menu_window, std::vector<MenuItem>* items, std::string* 
     DWORD_PTR menu = 0;
     if (!SendMessageTimeoutW(menu_window, MN_GETHMENU, 0, 0, SMTO_ABORTIFHUNG, 5000, &menu)) {
         if (!IsWindowVisible(menu_window))
-            return MENU_GONE;  // closed since it was found
+            return MENU_GONE; // closed since it was found
         *error = "the menu window does not answer";
         return MENU_FAILED;
     }
     if (!menu)
-        return MENU_GONE;  // the window outlives its menu for a moment when it closes
+        return MENU_GONE; // the window outlives its menu for a moment when it closes
     DWORD process_id = 0;
     GetWindowThreadProcessId(menu_window, &process_id);
     wchar_t name[64];
@@ -98,8 +98,7 @@ MenuRead menu_read(HWND menu_window, std::vector<MenuItem>* items, std::string* 
             result = MENU_GONE;
         else
             result = MENU_READ;
-        for (LONG i = 0; result == MENU_READ && i < share->count && i < MENU_SHARE_MAX_ITEMS;
-             ++i) {
+        for (LONG i = 0; result == MENU_READ && i < share->count && i < MENU_SHARE_MAX_ITEMS; ++i) {
             const MenuShareItem& item = share->items[i];
             items->push_back({item.id, item.state, item.type, item.rect, item.text});
         }

@@ -8,9 +8,9 @@
 
 struct MenuItem {
     unsigned id;
-    unsigned state;  // MFS_ flags
+    unsigned state; // MFS_ flags
     unsigned type;  // MFT_ flags
-    RECT rect;  // screen coordinates
+    RECT rect;      // screen coordinates
     std::wstring text;
 };
 

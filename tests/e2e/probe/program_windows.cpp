@@ -6,8 +6,13 @@
 #include "input.h"
 
 static const wchar_t MAIN_CLASS[] = L"corvinaClass";
-enum { POPUP_HEADING = 1033, POPUP_TEXT = 1003, POPUP_MAIL = 1031, POPUP_CLOSE = 1032,
-       POPUP_ICON = 1035 };
+enum {
+    POPUP_HEADING = 1033,
+    POPUP_TEXT = 1003,
+    POPUP_MAIL = 1031,
+    POPUP_CLOSE = 1032,
+    POPUP_ICON = 1035
+};
 
 HWND program_main_window(void)
 {
@@ -280,8 +285,8 @@ bool cmd_press(const Args& args, Json& reply, std::string* error)
 static long long gdi_objects(HANDLE process)
 {
     typedef NTSTATUS(NTAPI * Query)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
-    auto query = (Query)(void*)GetProcAddress(GetModuleHandleW(L"ntdll.dll"),
-                                              "NtQueryInformationProcess");
+    auto query =
+        (Query)(void*)GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess");
     PROCESS_BASIC_INFORMATION basic = {};
     if (!query || query(process, ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0)
         return -1;
@@ -305,8 +310,8 @@ static long long gdi_objects(HANDLE process)
 static long long kernel_handles(DWORD process_id)
 {
     typedef NTSTATUS(NTAPI * Query)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
-    auto query = (Query)(void*)GetProcAddress(GetModuleHandleW(L"ntdll.dll"),
-                                              "NtQuerySystemInformation");
+    auto query =
+        (Query)(void*)GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
     struct Entry {
         ULONG process_id;
         BYTE type, flags;
@@ -316,8 +321,8 @@ static long long kernel_handles(DWORD process_id)
     };
     std::vector<BYTE> buffer(1 << 16);
     NTSTATUS status;
-    while ((status = query(SystemHandleInformation, buffer.data(), (ULONG)buffer.size(), nullptr)) ==
-           (NTSTATUS)0xC0000004)  // STATUS_INFO_LENGTH_MISMATCH
+    while ((status = query(SystemHandleInformation, buffer.data(), (ULONG)buffer.size(),
+                           nullptr)) == (NTSTATUS)0xC0000004) // STATUS_INFO_LENGTH_MISMATCH
         buffer.resize(buffer.size() * 2);
     if (status != 0)
         return -1;
@@ -331,8 +336,8 @@ static long long kernel_handles(DWORD process_id)
 
 bool cmd_resources(const Args& args, Json& reply, std::string* error)
 {
-    DWORD process_id = args.words.size() > 1 ? (DWORD)args.number(1)
-                                             : process_of(program_main_window());
+    DWORD process_id =
+        args.words.size() > 1 ? (DWORD)args.number(1) : process_of(program_main_window());
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, process_id);
     if (!process) {
         *error = "cannot open the process";

@@ -56,7 +56,7 @@ static int image_of(const COPYDATASTRUCT* copy)
 {
     const size_t size_fields = offsetof(NotifyData, width);
     if (copy->cbData <= sizeof(NotifyData))
-        return -1;  // NIF_ICON without a usable icon handle
+        return -1; // NIF_ICON without a usable icon handle
     return intern_image((const BYTE*)copy->lpData + size_fields, copy->cbData - size_fields);
 }
 
@@ -94,7 +94,7 @@ static bool handle_call(DWORD message, const NotifyData* data, int image)
             icons.push_back({owner, owner_class, data->uid, false, L"", -1, 0, 0, 0, 0, {}});
             icon = &icons.back();
         }
-        ++icon->adds;  // every attempt counts, refused or not
+        ++icon->adds; // every attempt counts, refused or not
         if (adds_to_refuse > 0) {
             --adds_to_refuse;
             return false;

@@ -17,11 +17,11 @@ struct Balloon {
 // One notification icon, keyed by its owner window and id.
 struct TrayIcon {
     HWND owner;
-    std::wstring owner_class;  // as it was when the icon came: the owner may be gone
+    std::wstring owner_class; // as it was when the icon came: the owner may be gone
     unsigned uid;
     bool present;
     std::wstring tip;
-    int image;  // index into the image table, -1 when the icon has none
+    int image; // index into the image table, -1 when the icon has none
     unsigned callback;
     unsigned adds, modifies, deletes;
     std::vector<Balloon> balloons;
@@ -31,13 +31,13 @@ struct TrayIcon {
 struct TrayEvent {
     unsigned seq;
     DWORD tick;
-    unsigned message;  // NIM_ADD, NIM_MODIFY, NIM_DELETE, ...
+    unsigned message; // NIM_ADD, NIM_MODIFY, NIM_DELETE, ...
     HWND owner;
     unsigned uid;
     unsigned flags;
     bool accepted;
-    int image;  // the icon after the call
-    std::wstring tip;  // the tool tip after the call
+    int image;        // the icon after the call
+    std::wstring tip; // the tool tip after the call
 };
 
 // Creates the window on a thread of its own once Wine's explorer has made
