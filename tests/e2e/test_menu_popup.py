@@ -3,12 +3,19 @@ follow the state, the popup's place on the 7 x 7 grid, its colours and
 buttons. Screenshots of both are kept for a person to look at."""
 import subprocess
 
+from harness import screen
 from harness import (IDM_CHECK, IDM_PAUSE, POPUP_CLOSE_BUTTON, POPUP_MAIL_BUTTON, SILENT,
                      Behaviour, IDOK, wait_for)
 from steps import (ERROR, NORMAL, WAIT, check_ends_with, popup_on_screen, popup_put_away,
                    scripted_settings, start, tray_shows)
 
 ITEMS = ["設定", "チェック", "一時停止", "終了"]
+
+
+def popup_usable(popup):
+    """On the screen and its buttons enabled: the popup shows before the check
+    is quite over, and is enabled again when the program rests."""
+    return popup_on_screen(popup) and popup["mail_button"]["enabled"]
 
 
 def open_menu(probe):
@@ -77,19 +84,21 @@ def test_the_popup_stands_at_its_place_on_the_grid(desktop, pop3):
 def test_the_popup_buttons_and_surface(desktop, pop3):
     probe = desktop.probe
     start(desktop, scripted_settings(pop3, USE_POPUPDLG=1))
-    wait_for(probe.popup, popup_on_screen, what="the popup")
+    wait_for(probe.popup, popup_usable, what="the popup")
     probe.popup_click(POPUP_CLOSE_BUTTON)
     tray_shows(probe, "corvina", NORMAL)
     wait_for(probe.popup, popup_put_away, what="the popup put away")
 
     check_ends_with(probe, "1 通のメール (1000 バイト)")
-    wait_for(probe.popup, popup_on_screen, what="the popup again")
+    wait_for(probe.popup, popup_usable, what="the popup again")
     probe.popup_click("surface")
     tray_shows(probe, "corvina", NORMAL)
 
     check_ends_with(probe, "1 通のメール (1000 バイト)")
-    wait_for(probe.popup, popup_on_screen, what="the popup again")
-    probe.popup_click(POPUP_MAIL_BUTTON)  # no mail program is set
+    wait_for(probe.popup, popup_usable, what="the popup again")
+    # BM_CLICK: a third real click in a row on a popup that keeps coming back
+    # is at times taken by Wine as a click on its surface.
+    probe.popup_click(POPUP_MAIL_BUTTON, "post")  # no mail program is set
     box = wait_for(probe.message_boxes, lambda boxes: boxes, what="the message box")[0]
     assert (box["caption"], box["text"]) == ("corvina エラー", "メールソフトが設定されていません。")
     probe.press(box["hwnd"], IDOK)
@@ -99,18 +108,21 @@ def test_the_popup_buttons_and_surface(desktop, pop3):
 def test_the_popup_in_the_users_colours_and_in_the_systems(desktop, pop3):
     probe = desktop.probe
     navy, white = 0x800000, 0xFFFFFF  # colours are 0x00BBGGRR
-    for system_colours, expected in ((0, "#000080"), (1, None)):
+    desktop_colour = None
+    for system_colours in (0, 1):
         app = start(desktop, scripted_settings(
             pop3, USE_POPUPDLG=1, POPUPDLG_X=3, POPUPDLG_Y=3, USE_SYSTEMCOLOR=system_colours,
             POPUPDLG_BACK_COLOR=navy, POPUPDLG_TEXT_COLOR=white))
-        popup = wait_for(probe.popup, popup_on_screen,
-                         what="the popup")
-        shot = desktop.screenshot("popup-system-colours" if system_colours else "popup-navy")
+        popup = wait_for(probe.popup, popup_on_screen, what="the popup")
         left, top = popup["rect"][:2]
-        background = pixel(shot, left + 3, top + 3)
-        if expected:
-            assert background == expected, background
+        desktop_colour = desktop_colour or pixel(screen.grab(desktop), 5, 5)
+        # The window is placed before it is drawn: wait for its face.
+        drawn = wait_for(lambda: pixel(screen.grab(desktop), left + 3, top + 3),
+                         lambda colour: colour != desktop_colour, what="the popup drawn")
+        desktop.screenshot("popup-system-colours" if system_colours else "popup-navy")
+        if system_colours:
+            assert drawn != "#000080", drawn
         else:
-            assert background != "#000080", background
+            assert drawn == "#000080", drawn
         probe.command(2003)
         assert app.wait_exit() == 0

@@ -49,11 +49,13 @@ def test_many_checks_in_a_row(desktop, mailbox, case):
         check_ends_with(probe, outcome_text(len(unseen), sum(unseen)), timeout=30)
         if rng.random() < 0.2:
             probe.click_icon()
-            tray_shows(probe, "corvina")
             seen = {uid for uid, _ in current}
             acknowledged = [uid for uid, _ in current]
-        lines = app.uidl_lines()
-        assert lines == acknowledged or (lines is None and acknowledged is None), (number, lines)
+            # Taking note writes the listing of this check.
+            wait_for(app.uidl_lines, lambda lines: lines == acknowledged,
+                     what=f"uidl.txt after taking note at check {number}")
+            tray_shows(probe, "corvina")
+        assert app.uidl_lines() == acknowledged, number
         if number == WARM_UP:
             baseline = probe.resources(pid)
     final = probe.resources(pid)
