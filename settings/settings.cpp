@@ -81,15 +81,15 @@ static const KeySpec KEYS[] = {
     {"AUTO_POPUP_CLOSE_TIME", KEY_INT, NUMBER(AUTO_POPUP_CLOSE_TIME), 30, {1, 99, false}},
 };
 
-static char* text_field(const KeySpec& spec)
+static char* text_field(const KeySpec& entry)
 {
-    return (char*)&settings + spec.offset;
+    return (char*)&settings + entry.offset;
 }
 
 // Every numeric field is 32 bits wide; INTERVAL and the colours are unsigned.
-static int32_t* number_field(const KeySpec& spec)
+static int32_t* number_field(const KeySpec& entry)
 {
-    return (int32_t*)((char*)&settings + spec.offset);
+    return (int32_t*)((char*)&settings + entry.offset);
 }
 
 static int32_t apply_range(int32_t value, KeyRange range)
@@ -127,11 +127,11 @@ void settings_locate(const char* program_file)
 
 void settings_reset(void)
 {
-    for (const KeySpec& spec : KEYS) {
-        if (spec.kind == KEY_TEXT || spec.kind == KEY_PASSWORD)
-            text_field(spec)[0] = '\0';
+    for (const KeySpec& entry : KEYS) {
+        if (entry.kind == KEY_TEXT || entry.kind == KEY_PASSWORD)
+            text_field(entry)[0] = '\0';
         else
-            *number_field(spec) = spec.fallback;
+            *number_field(entry) = entry.fallback;
     }
     settings.plain_password[0] = '\0';
     update_password_mask();
@@ -139,13 +139,14 @@ void settings_reset(void)
 
 void settings_load(void)
 {
-    for (const KeySpec& spec : KEYS) {
-        switch (spec.kind) {
+    for (const KeySpec& entry : KEYS) {
+        switch (entry.kind) {
         case KEY_TEXT:
-            ini_read_text(ini_path, SECTION, spec.key, text_field(spec), (int)spec.capacity);
+            ini_read_text(ini_path, SECTION, entry.key, text_field(entry), (int)entry.capacity);
             break;
         case KEY_PASSWORD:
-            ini_read_text(ini_path, SECTION, spec.key, settings.PASSWORD, sizeof settings.PASSWORD);
+            ini_read_text(ini_path, SECTION, entry.key, settings.PASSWORD,
+                          sizeof settings.PASSWORD);
             if (settings.PASSWORD[0] != '\0')
                 password_decode(settings.PASSWORD, settings.plain_password);
             else
@@ -155,8 +156,8 @@ void settings_load(void)
             break;
         case KEY_BOOL:
         case KEY_INT:
-            *number_field(spec) =
-                apply_range(ini_read_int(ini_path, SECTION, spec.key, spec.fallback), spec.range);
+            *number_field(entry) = apply_range(
+                ini_read_int(ini_path, SECTION, entry.key, entry.fallback), entry.range);
             break;
         }
     }
@@ -165,22 +166,22 @@ void settings_load(void)
 
 void settings_save(void)
 {
-    for (const KeySpec& spec : KEYS) {
+    for (const KeySpec& entry : KEYS) {
         char number[16];
         const char* value = number;
-        switch (spec.kind) {
+        switch (entry.kind) {
         case KEY_TEXT:
         case KEY_PASSWORD:
-            value = text_field(spec);
+            value = text_field(entry);
             break;
         case KEY_BOOL:
-            snprintf(number, sizeof number, "%d", *number_field(spec) != 0);
+            snprintf(number, sizeof number, "%d", *number_field(entry) != 0);
             break;
         case KEY_INT:
-            snprintf(number, sizeof number, "%d", (int)*number_field(spec));
+            snprintf(number, sizeof number, "%d", (int)*number_field(entry));
             break;
         }
-        ini_write_text(ini_path, SECTION, spec.key, value);
+        ini_write_text(ini_path, SECTION, entry.key, value);
     }
     settings_applied = 0;
 }

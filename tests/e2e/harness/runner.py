@@ -106,9 +106,9 @@ def _run_one(module_name, function):
 def main(argv):
     path = Path(argv[1])
     only = argv[2:]
-    spec = importlib.util.spec_from_file_location(path.stem, path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_spec = importlib.util.spec_from_file_location(path.stem, path)
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
     tests = sorted((f for name, f in inspect.getmembers(module, inspect.isfunction)
                     if name.startswith("test_") and f.__module__ == module.__name__),
                    key=lambda f: f.__code__.co_firstlineno)
