@@ -6,18 +6,19 @@
 // used; a value enclosed whole in one pair of quotes loses them; an integer
 // is read as the profile reader does (base prefixes 0x, 0o and 0b, wrapping
 // modulo 2^32). Writing edits the key's line in place or adds it at the end
-// of its section, so the rest of the file is kept.
+// of its section, so the rest of the file is kept; a file too large to be
+// held whole, or one the new line would push past that, is left as it is.
 #include <stdio.h>
 #include <string.h>
 
 #include "settings/ini.h"
 
 enum {
-    INI_FILE_MAX = 64 * 1024, // a larger file is read up to here
+    INI_FILE_MAX = 64 * 1024, // a larger file is read up to here and never written
     INT_VALUE_CAPACITY = 30   // the profile reader's own buffer for integers
 };
 
-static char file_text[INI_FILE_MAX];
+static char file_text[INI_FILE_MAX + 1]; // the byte past the limit tells a larger file
 static size_t file_length;
 
 struct Span {
@@ -34,14 +35,20 @@ struct KeyPlace {
     size_t insert_at; // where a missing key or section goes
 };
 
-static void read_file(const char* path)
+// Returns false when the file is larger than the limit and only its start
+// was read.
+static bool read_file(const char* path)
 {
     file_length = 0;
     FILE* file = fopen(path, "rb");
     if (!file)
-        return;
+        return true;
     file_length = fread(file_text, 1, sizeof file_text, file);
     fclose(file);
+    if (file_length <= INI_FILE_MAX)
+        return true;
+    file_length = INI_FILE_MAX;
+    return false;
 }
 
 static bool is_space(char c)
@@ -188,13 +195,16 @@ int32_t ini_read_int(const char* path, const char* section, const char* key, int
 }
 
 // The new file text, built from the old one with the key's line replaced.
-static char written[INI_FILE_MAX + 512];
+static char written[INI_FILE_MAX];
 static size_t written_length;
+static bool written_overflow;
 
 static void append(const char* bytes, size_t count)
 {
-    if (count > sizeof written - written_length)
-        count = sizeof written - written_length;
+    if (written_overflow || count > sizeof written - written_length) {
+        written_overflow = true;
+        return;
+    }
     memcpy(written + written_length, bytes, count);
     written_length += count;
 }
@@ -206,12 +216,14 @@ static void append_text(const char* text)
 
 void ini_write_text(const char* path, const char* section, const char* key, const char* value)
 {
-    read_file(path);
+    if (!read_file(path))
+        return;
     while (is_space(*value))
         value++;
     KeyPlace place = find_key(section, key);
 
     written_length = 0;
+    written_overflow = false;
     size_t cut_from = place.key_found ? place.line.start : place.insert_at;
     size_t resume_at = place.key_found ? place.line.end : place.insert_at;
     append(file_text, cut_from);
@@ -229,6 +241,8 @@ void ini_write_text(const char* path, const char* section, const char* key, cons
     append_text(value);
     append_text("\r\n");
     append(file_text + resume_at, file_length - resume_at);
+    if (written_overflow)
+        return;
 
     FILE* file = fopen(path, "wb");
     if (!file)

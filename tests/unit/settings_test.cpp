@@ -274,6 +274,21 @@ TEST(Settings, AnEmptyValueAtTheVeryEndOfALargeFile)
     EXPECT_STREQ("bob", settings.ACCOUNT);
 }
 
+#ifndef _WIN32
+// The program's own writer holds no more than the reader: a file it cannot
+// hold whole is left as it is rather than cut at the limit.
+TEST(Settings, SavingLeavesAFileTooLargeToHoldWhole)
+{
+    std::string path = temp_file("too_large");
+    std::string text = "[CONFIG]\r\nSERVER=old\r\n;" + std::string(64 * 1024, 'f') + "\r\n";
+    write_file(path, text);
+    load_from(path);
+    strcpy(settings.SERVER, "new");
+    settings_save();
+    EXPECT_TRUE(read_file(path) == text);
+}
+#endif
+
 TEST(Settings, KeysAndSectionCompareWithoutCase)
 {
     std::string path = temp_file("case");
