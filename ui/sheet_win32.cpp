@@ -140,14 +140,15 @@ static int character_starts(const char* text, int length, int* starts)
 }
 
 // Windows counts an edit's limit in bytes of its ANSI text, Wine in
-// characters (and so its caret positions). When a change leaves more bytes
-// than the limit, the characters just typed or pasted (those before the
-// caret) give way, as on Windows; only text set by the program may be cut at
-// its end instead. On Windows the control never lets the text grow so far.
+// characters (and so its caret positions). When typing or pasting leaves more
+// bytes than the limit, the characters just put in (those before the caret)
+// give way, as on Windows. The limit binds only the user: text the program
+// sets (a stored value wider than its box, say) stays whole, as it does on
+// Windows, and setting text clears the modified flag that typing sets.
 void sheet_hold_byte_limit(HWND edit)
 {
     int limit = (int)SendMessageA(edit, EM_GETLIMITTEXT, 0, 0);
-    if (limit <= 0 || limit > BYTE_LIMIT_MAX)
+    if (limit <= 0 || limit > BYTE_LIMIT_MAX || !SendMessageA(edit, EM_GETMODIFY, 0, 0))
         return;
     char text[2 * BYTE_LIMIT_MAX + 2]; // every character takes at most two bytes
     int length = GetWindowTextA(edit, text, sizeof text);

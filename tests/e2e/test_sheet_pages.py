@@ -121,3 +121,18 @@ def test_numbers_out_of_range_fall_back_when_their_box_is_left(desktop):
     assert sheet.control(STOP_IF_MSG, TIMING)["checked"] == 1
     sheet.close(CANCEL)
     assert app.default_ini.read_bytes() == ini
+
+
+def test_stored_numbers_wider_than_their_boxes_stay_whole(desktop):
+    # A box's width limits typing only: values from the INI file show as
+    # they are and OK stores them so, as long as nobody edits the box.
+    wide = {"INTERVAL": "120", "RETRY_MAX": "10", "RETRY_INTERVAL": "100"}
+    app = start(desktop, dict(QUICK, **wide))
+    tray_shows(desktop.probe, "ｻｰﾊﾞｰ名を設定してください。")
+    sheet = open_from_menu(desktop)
+    sheet.show(TIMING)
+    assert [sheet.text(box, TIMING) for box in (INTERVAL, RETRY_MAX, RETRY_INTERVAL)] == [
+        "120", "10", "100"]
+    sheet.close(OK)
+    values = dict(app.ini_entries())
+    assert {key: values[key] for key in wide} == wide
