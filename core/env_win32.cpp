@@ -1,3 +1,4 @@
+#include <string.h>
 #include <windows.h>
 
 #include "core/env.h"
@@ -13,5 +14,6 @@ int env_expand(const char* text, char* out, int capacity)
         return -1;
     }
     text_copy(out, (size_t)capacity, expanded);
-    return needed <= (DWORD)capacity ? 0 : -1;
+    // The count returned is in characters on some systems, not in bytes.
+    return strlen(expanded) < (size_t)capacity ? 0 : -1;
 }

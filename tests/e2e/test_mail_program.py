@@ -36,6 +36,22 @@ def test_a_mail_program_that_cannot_start(desktop, pop3):
     probe.press(box["hwnd"], IDOK)
 
 
+def test_a_command_too_long_once_expanded_is_refused(desktop, pop3, case):
+    # 400 characters but 800 bytes in code page 932: cut to fit, the command
+    # would start the mail program with a wrong argument.
+    os.environ["CORVINA_E2E_LONG"] = "あ" * 400
+    probe = desktop.probe
+    settings = mailer_settings(pop3, case)
+    settings["MAILER"] += " %CORVINA_E2E_LONG%"
+    start(desktop, settings)
+    tray_shows(probe, "1 通のメール (1000 バイト)")
+    probe.double_click_icon()
+    box = wait_for(probe.message_boxes, lambda boxes: boxes, what="the message box")[0]
+    assert (box["caption"], box["text"]) == ("corvina エラー", "メールソフトが起動できません。")
+    assert not (case.folder / "started").exists()
+    probe.press(box["hwnd"], IDOK)
+
+
 def test_checking_rests_while_the_mail_program_runs(desktop, pop3, case):
     probe = desktop.probe
     start(desktop, mailer_settings(pop3, case, USE_POPUPDLG=1))
