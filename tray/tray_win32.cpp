@@ -109,8 +109,10 @@ int tray_add(HICON icon)
     text_copy(tray_record.szTip, TIP_MAX + 1, "corvina");
 
     // A busy shell answers with a time-out although it may have taken the
-    // icon; a modify tells whether it did.
+    // icon; a modify tells whether it did. A refusal that sets no error must
+    // not read the time-out of an earlier attempt.
     for (int attempt = 0; attempt < 3; attempt++) {
+        SetLastError(ERROR_SUCCESS);
         if (send_record(NIM_ADD, NIF_MESSAGE | NIF_ICON | NIF_TIP))
             return 0;
         if (GetLastError() != ERROR_TIMEOUT)
