@@ -85,15 +85,19 @@ static void choose_text_color(HWND page)
     sheet_page_changed(page);
 }
 
+// Unlocking leaves the balloon box disabled where there are no balloons.
 static void lock_for_sound_test(HWND page, BOOL enable)
 {
-    for (int id : SOUND_TEST_LOCKED)
-        EnableWindow(GetDlgItem(page, id), enable);
+    for (int id : SOUND_TEST_LOCKED) {
+        bool no_balloons = id == IDC_NOTIFY_USE_BALLOON && shell_version < 500;
+        EnableWindow(GetDlgItem(page, id), enable && !no_balloons);
+    }
 }
 
 // The same call as the arrival sound; an unplayable file is not reported.
 static void test_sound(HWND page)
 {
+    HWND focus = GetFocus();
     lock_for_sound_test(page, FALSE);
     char file[PATH_CAPACITY];
     char expanded[PATH_CAPACITY];
@@ -101,6 +105,8 @@ static void test_sound(HWND page)
     env_expand(file, expanded, sizeof expanded);
     sound_play(expanded);
     lock_for_sound_test(page, TRUE);
+    // Disabling the focused button took the keyboard focus from the sheet.
+    SetFocus(focus);
 }
 
 static void on_button(HWND page, int id)

@@ -3,9 +3,10 @@ frame, the sample shows the popup's colours, and numbers outside their range
 fall back when their box is left. Screenshots of all five pages are kept."""
 from harness import wait_for
 from harness.screen import count, region
-from sheet import (ABOUT, AUTO_CLOSE_TIME, CANCEL, DEFAULTS, INTERVAL, NOTIFY, OK, RETRY_INTERVAL,
-                   RETRY_MAX, SAMPLE, STARTUP_WAIT, STOP_IF_MSG, TABS, TIMING, open_from_menu)
-from steps import QUICK, start, tray_shows
+from sheet import (ABOUT, AUTO_CLOSE_TIME, CANCEL, DEFAULTS, INTERVAL, MAILER, NOTIFY, OK,
+                   RETRY_INTERVAL, RETRY_MAX, SAMPLE, SOUND_TEST, STARTUP_WAIT, STOP_IF_MSG, TABS,
+                   TIMING, open_from_menu)
+from steps import QUICK, holds_for, start, tray_shows
 
 VERSION = 1002  # the About page's version text
 NAVY, WHITE = (0x00, 0x00, 0x80), (0xFF, 0xFF, 0xFF)
@@ -136,3 +137,23 @@ def test_stored_numbers_wider_than_their_boxes_stay_whole(desktop):
     sheet.close(OK)
     values = dict(app.ini_entries())
     assert {key: values[key] for key in wide} == wide
+
+
+def test_the_sound_test_gives_the_page_back(desktop):
+    # The page is locked while the sound starts; a file that cannot be
+    # played is not reported, and afterwards every control is usable and the
+    # focus is still on the button, although disabling it took the focus.
+    probe = desktop.probe
+    start(desktop, dict(QUICK, USE_SOUND=1, SOUND_FILE="C:\\no\\such.wav"))
+    tray_shows(probe, "ｻｰﾊﾞｰ名を設定してください。")
+    sheet = open_from_menu(desktop)
+    before = {c["id"]: c["enabled"] for c in sheet.controls(NOTIFY)}
+    assert all(before.values()), before
+    button = sheet.control(SOUND_TEST, NOTIFY)["hwnd"]
+    sheet.click(SOUND_TEST, NOTIFY)
+    focus = lambda: probe.focus()["focus"]["hwnd"]
+    wait_for(focus, lambda hwnd: hwnd == button, what="the focus on the sound test")
+    holds_for(focus, lambda hwnd: hwnd == button, seconds=1, what="the focus on the sound test")
+    sheet.focus_on(MAILER, NOTIFY)  # input is handled in order: the click is over
+    assert {c["id"]: c["enabled"] for c in sheet.controls(NOTIFY)} == before
+    sheet.close(CANCEL)
