@@ -28,6 +28,7 @@ static HWND account_page; // these three only while the page exists
 static HWND log_control;
 static bool initialised;
 static bool setting_password_box; // the program, not the user, changes the box
+static bool test_running;         // from the test button until the controller ends it
 
 static const int INPUTS[] = {IDC_ACCOUNT_SERVER, IDC_ACCOUNT_USER, IDC_ACCOUNT_PASSWORD,
                              IDC_ACCOUNT_USEAPOP, IDC_ACCOUNT_USEUIDL};
@@ -160,6 +161,12 @@ INT_PTR CALLBACK account_page_proc(HWND page, UINT message, WPARAM wparam, LPARA
     case WM_NOTIFY:
         if (((NMHDR*)lparam)->code == PSN_APPLY)
             return on_apply(page);
+        if (((NMHDR*)lparam)->code == PSN_QUERYCANCEL) {
+            // Closing the sheet now would leave the test's session talking to
+            // the server behind the controller's back: the test ends first.
+            SetWindowLongPtrA(page, DWLP_MSGRESULT, test_running);
+            return TRUE;
+        }
         return FALSE;
     case WM_CTLCOLORSTATIC:
         // The read-only log would take the page's colour; it stays white.
@@ -170,6 +177,7 @@ INT_PTR CALLBACK account_page_proc(HWND page, UINT message, WPARAM wparam, LPARA
         return FALSE;
     case WM_DESTROY:
         initialised = false;
+        test_running = false;
         account_page = NULL;
         log_control = NULL;
         return FALSE;
@@ -181,6 +189,7 @@ void account_enable_controls(int enable)
 {
     if (!account_page)
         return;
+    test_running = !enable;
     for (int id : INPUTS)
         EnableWindow(GetDlgItem(account_page, id), enable != 0);
     SetDlgItemTextA(account_page, IDC_ACCOUNT_TEST, enable ? "テスト" : "中止");
