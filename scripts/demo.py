@@ -11,6 +11,7 @@ usage: demo.py <corvina.exe> <build folder> [program arguments...]
 """
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import time
@@ -53,7 +54,28 @@ def check_over(log, logins):
     return log.exists() and log.read_text(errors="replace").count("Disconnected") > logins
 
 
+def port_taken():
+    try:
+        socket.create_connection(("127.0.0.1", 110), timeout=2).close()
+        return True
+    except OSError:
+        return False
+
+
+def into_namespace_if_needed():
+    """When something else serves 127.0.0.1:110, the demo mailbox is served
+    in a network namespace of its own, with Wine's server in it too. A local
+    display is still reached there through its socket file."""
+    if ARGUMENTS or os.environ.get("CORVINA_DEMO_NETNS") or not port_taken():
+        return
+    print("127.0.0.1:110 is taken: the demo runs in a network namespace of its own.")
+    os.environ["CORVINA_DEMO_NETNS"] = "1"
+    os.execvp("unshare", ["unshare", "--net", "sh", "-c", 'ip link set lo up && exec "$@"', "sh",
+                          sys.executable, __file__, *sys.argv[1:]])
+
+
 def main():
+    into_namespace_if_needed()
     FOLDER.mkdir(parents=True, exist_ok=True)
     program = FOLDER / "program" / "corvina.exe"
     program.parent.mkdir(exist_ok=True)

@@ -123,15 +123,19 @@ class Sheet:
     def wait_text(self, id, tab, condition, what, timeout=10):
         return wait_for(lambda: self.text(id, tab), condition, timeout=timeout, what=what)
 
-    def close(self, button):
-        """Clicks OK or Cancel; waits until the sheet has gone and the program is done with it.
+    def close(self, button, key=None):
+        """Clicks OK or Cancel (or presses the key instead); waits until the
+        sheet has gone and the program is done with it.
 
         The INI file is written after the sheet's window has gone; the
         program then sets the tool tip "corvina", so that tip, set after
         the click, says the file is complete.
         """
         since = self.probe.state()["seq"]
-        self.click(button)
+        if key:
+            self.input.key(key)
+        else:
+            self.click(button)
         wait_for(lambda: find_sheet(self.probe) is None, timeout=SHEET_SECONDS,
                  what="the settings sheet to close")
         wait_for(lambda: self.probe.events(since),

@@ -7,7 +7,7 @@ import re
 
 from harness import SILENT, Behaviour, wait_for
 from sheet import (ACCOUNT, ACCOUNT_INPUTS, CANCEL, LOG, OK, PASSWORD, SERVER, TEST_BUTTON,
-                   TIMING, USEAPOP, USEUIDL, open_from_menu, run_connection_test)
+                   TIMING, USEAPOP, USEUIDL, find_sheet, open_from_menu, run_connection_test)
 from steps import ERROR, dovecot_settings, popup_on_screen, scripted_settings, start, tray_shows
 
 GREETING = r"\+OK .*(<[^>]+>)"  # Dovecot's, with the APOP time stamp
@@ -142,3 +142,50 @@ def test_a_running_test_locks_the_sheet_until_aborted(desktop, pop3):
     assert pop3.connection(0).lines == []
     sheet.show(TIMING)
     sheet.close(CANCEL)
+
+
+def close_box(sheet):
+    """The centre of the close box at the right end of the sheet's caption."""
+    record = sheet.record()
+    left, top, right, _ = record["rect"]
+    client_left, client_top = record["client"][:2]
+    border = client_left - left
+    caption = client_top - top - border
+    return right - border - caption // 2 - 1, top + border + caption // 2
+
+
+# Ways a person closes a window; none may leave the test's session behind.
+CLOSING = [
+    ("Esc", lambda sheet: sheet.input.key("Escape")),
+    ("Alt+F4", lambda sheet: sheet.input.key("alt+F4")),
+    ("close box", lambda sheet: sheet.input.click(*close_box(sheet))),
+]
+
+
+def test_closing_the_sheet_during_a_test_leaves_no_session_behind(desktop, pop3):
+    # The server never answers after the greeting: the test holds the
+    # connection open until it ends. Either the sheet stays and the test
+    # can still be aborted, or the sheet goes and its connection with it.
+    pop3.play(Behaviour(faults={"USER": SILENT}))
+    start(desktop, scripted_settings(pop3, STARTUP_WAIT=120))
+    for number, (how, close) in enumerate(CLOSING):
+        sheet = open_from_menu(desktop)
+        sheet.show(ACCOUNT)
+        sheet.click(TEST_BUTTON, ACCOUNT)
+        wait_for(lambda: pop3.connection(number).lines, lambda lines: lines == [b"USER alice\r\n"],
+                 what=f"{how}: the test's USER")
+        wait_for(lambda: sheet.control(OK)["enabled"], lambda enabled: not enabled,
+                 what=f"{how}: the sheet locked")
+        close(sheet)
+        closed = pop3.connection(number)
+        try:
+            wait_for(lambda: closed.closed_by, timeout=1.0, what=f"{how}: the connection closed")
+        except AssertionError:
+            assert find_sheet(desktop.probe), f"{how}: the sheet went and the session stayed"
+            sheet.click(TEST_BUTTON, ACCOUNT)  # 中止
+            wait_for(lambda: closed.closed_by, what=f"{how}: the aborted test's connection")
+            sheet.close(CANCEL)
+            continue
+        assert closed.closed_by == "client", how
+        wait_for(lambda: find_sheet(desktop.probe), lambda found: found is None,
+                 what=f"{how}: the sheet to close")

@@ -157,3 +157,26 @@ def test_the_sound_test_gives_the_page_back(desktop):
     sheet.focus_on(MAILER, NOTIFY)  # input is handled in order: the click is over
     assert {c["id"]: c["enabled"] for c in sheet.controls(NOTIFY)} == before
     sheet.close(CANCEL)
+
+
+# An entry the box would correct on leaving it, still in the box when Enter
+# presses OK: what is stored is what leaving the box would have shown.
+ENTER_WITH_FOCUS = [  # tab, box, typed, INI key, stored
+    (TIMING, RETRY_INTERVAL, "-1", "RETRY_INTERVAL", "10"),
+    (TIMING, STARTUP_WAIT, "-9", "STARTUP_WAIT", "3"),
+    (TIMING, RETRY_INTERVAL, "60", "RETRY_INTERVAL", "60"),
+    (NOTIFY, AUTO_CLOSE_TIME, "-1", "AUTO_POPUP_CLOSE_TIME", "30"),
+]
+
+
+def test_enter_in_a_box_stores_what_leaving_it_would_show(desktop):
+    app = start(desktop, QUICK)
+    tray_shows(desktop.probe, "ｻｰﾊﾞｰ名を設定してください。")
+    for row, (tab, box, typed, key, stored) in enumerate(ENTER_WITH_FOCUS):
+        sheet = open_from_menu(desktop)
+        if tab != NOTIFY:
+            sheet.show(tab)
+        sheet.type_into(box, tab, typed)
+        sheet.wait_text(box, tab, lambda text: text == typed, what=f"row {row}: typed")
+        sheet.close(OK, key="Return")
+        assert dict(app.ini_entries())[key] == stored, f"row {row}: {app.ini_entries()}"

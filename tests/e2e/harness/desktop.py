@@ -1,12 +1,11 @@
 """A desktop for one test: a slot, a fresh Wine prefix, an X display, the probe.
 
 Two tests run at once (ctest -j2), so there are two slots, taken with
-flock. Slot N owns the Wine prefix under slotN/, an Xvfb display of its own
+flock. Slot N owns the Wine prefix under slotN/, an Xvfb on a free display
 and the loopback address 127.0.0.(2+N) for the scripted POP3 server. When
 the desktop closes, every process of its prefix, the probe and Xvfb end, so
 nothing of one test reaches the next in the same slot.
 """
-import contextlib
 import fcntl
 import os
 import select
@@ -20,7 +19,7 @@ from .probe import Probe
 from .xinput import XInput
 
 SLOTS = 2
-FIRST_DISPLAY = 70  # slot N draws on display :70+N
+FIRST_DISPLAY = 70  # the first display number tried
 SCREEN = "1024x768x24"
 START_SECONDS = 60  # Wine's first start in a fresh prefix takes a few seconds
 PROCESS_END_SECONDS = 10
@@ -54,53 +53,48 @@ class Slot:
         self._lock.close()
 
 
-def _clear_stale_display(display):
-    """Removes what an Xvfb killed before it could clean up left of the display."""
-    lock = f"/tmp/.X{display[1:]}-lock"
-    try:
-        pid = int(open(lock).read().strip())
-    except (OSError, ValueError):
-        return
-    if os.path.exists(f"/proc/{pid}"):
-        raise RuntimeError(f"display {display} is in use by process {pid}")
-    for path in (lock, f"/tmp/.X11-unix/X{display[1:]}"):
-        with contextlib.suppress(FileNotFoundError):
-            os.unlink(path)
+def _free_displays():
+    """Display numbers no X server has claimed: no lock file, no socket."""
+    for number in range(FIRST_DISPLAY, FIRST_DISPLAY + 200):
+        if not (os.path.exists(f"/tmp/.X{number}-lock") or
+                os.path.exists(f"/tmp/.X11-unix/X{number}")):
+            yield f":{number}"
 
 
-def _start_xvfb(log, display):
-    """Starts Xvfb on the display; returns (process, display) once it accepts clients.
+def _start_xvfb(log):
+    """Starts Xvfb on a display of its own; returns (process, display) once it
+    accepts clients.
 
-    The display is the slot's own: two servers left to pick a free one
-    each, at the same moment, can pick the same, and then one test's
-    windows land on the other's screen. Xvfb writes the number and its line
-    end in two writes when it is ready, and dies if the pipe is closed
-    before the second: so the number is read up to the line end.
+    Xvfb claims a display by creating its lock file, which fails when
+    another server got there first: then it ends, and the next free number
+    is tried. Xvfb writes the number and its line end in two writes when
+    it is ready, and dies if the pipe is closed before the second: so the
+    number is read up to the line end.
     """
-    _clear_stale_display(display)
-    read_end, write_end = os.pipe()
-    process = subprocess.Popen(
-        ["Xvfb", display, "-displayfd", str(write_end), "-screen", "0", SCREEN,
-         "-nolisten", "tcp"],
-        pass_fds=[write_end], stdout=log, stderr=log,
-        env=dict(os.environ, LANG="ja_JP.UTF-8"))
-    os.close(write_end)
-    number = b""
-    try:
-        while not number.endswith(b"\n"):
-            if not select.select([read_end], [], [], START_SECONDS)[0]:
-                break
-            chunk = os.read(read_end, 64)
-            if not chunk:
-                break
-            number += chunk
-    finally:
-        os.close(read_end)
-    if not number.endswith(b"\n"):
+    for display in _free_displays():
+        read_end, write_end = os.pipe()
+        process = subprocess.Popen(
+            ["Xvfb", display, "-displayfd", str(write_end), "-screen", "0", SCREEN,
+             "-nolisten", "tcp"],
+            pass_fds=[write_end], stdout=log, stderr=log,
+            env=dict(os.environ, LANG="ja_JP.UTF-8"))
+        os.close(write_end)
+        number = b""
+        try:
+            while not number.endswith(b"\n"):
+                if not select.select([read_end], [], [], START_SECONDS)[0]:
+                    break
+                chunk = os.read(read_end, 64)
+                if not chunk:
+                    break
+                number += chunk
+        finally:
+            os.close(read_end)
+        if number.endswith(b"\n"):
+            return process, display
         process.kill()
         process.wait()
-        raise RuntimeError("Xvfb did not start: see xvfb.log")
-    return process, display
+    raise RuntimeError("Xvfb did not start: see xvfb.log")
 
 
 class Desktop:
@@ -122,7 +116,7 @@ class Desktop:
         try:
             wine_prefix.fresh(self.prefix)
             with self._log("xvfb") as log:
-                self._xvfb, self.display = _start_xvfb(log, f":{FIRST_DISPLAY + self.slot.index}")
+                self._xvfb, self.display = _start_xvfb(log)
             self.input = XInput(self.display)
             probe_process = self.start(trayprobe_exe(), log="trayprobe",
                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE)

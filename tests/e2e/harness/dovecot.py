@@ -1,14 +1,15 @@
-"""Dovecot as the real POP3 server of the end-to-end tests, on 127.0.0.1:110.
+"""Dovecot as the real POP3 server of the end-to-end tests, on 127.0.0.1:110
+of the layer's own network namespace (see fixture.py).
 
-CTest starts it once for all tests (`python3 -m harness.fixture
-dovecot-start`, a fixture setup test) and stops it after them. Both slots share
-it: each test adds a user of its own and fills that user's maildir.
+CTest starts it once for all tests and stops it after them, by its own
+configuration's pid file. Both slots share it: each test adds a user of its
+own and fills that user's maildir.
 
 Dovecot will not run its login process as root, so it runs as the package's
 users dovecot and dovenull, and mail belongs to nobody. Its configuration
 and log live in the build tree; its sockets, users and mail too, unless
 those users cannot reach the build tree (a checkout under /root): then they
-live in /tmp/corvina-e2e-dovecot.
+live in /tmp/corvina-e2e-dovecot-<namespace>.
 """
 import fcntl
 import grp
@@ -65,10 +66,7 @@ service anvil {{
   }}
 }}
 service pop3-login {{
-  inet_listener pop3 {{
-    address = {host}
-    port = {port}
-  }}
+  {listeners}
 }}
 """
 
@@ -81,34 +79,26 @@ def _config():
     return _folder() / "dovecot.conf"
 
 
-def _masters():
-    """(pid, command line) of every running Dovecot master process."""
-    found = []
-    for entry in Path("/proc").iterdir():
-        if not entry.name.isdigit():
-            continue
-        try:
-            argv = (entry / "cmdline").read_bytes().split(b"\0")
-        except OSError:
-            continue
-        if argv and os.path.basename(argv[0]) == b"dovecot":
-            found.append((int(entry.name), [a.decode(errors="replace") for a in argv if a]))
-    return found
+def _reachable(folder):
+    """Whether other users can enter the folder: every parent needs o+x."""
+    return all(parent.stat().st_mode & 0o001 for parent in [folder, *folder.parents])
 
 
-def _gone(pid):
-    return not Path(f"/proc/{pid}").exists()
+def _runtime():
+    """Where Dovecot's own users find its sockets, its users and the mail."""
+    if _reachable(work_dir()):
+        return _folder()
+    return Path(f"/tmp/corvina-e2e-dovecot-{os.environ.get('E2E_NETNS', 'demo')}")
 
 
-def _stop_master(pid, argv):
-    """Stops one master: politely with doveadm and its own configuration, else SIGTERM."""
-    config = argv[argv.index("-c") + 1] if "-c" in argv else "/etc/dovecot/dovecot.conf"
-    subprocess.run(["doveadm", "-c", config, "stop"], stderr=subprocess.DEVNULL)
+def _our_master():
+    """The pid of the master started with our configuration, or None."""
     try:
-        wait_for(lambda: _gone(pid), timeout=SECONDS, what=f"Dovecot {pid} to stop")
-    except AssertionError:
-        os.kill(pid, signal.SIGTERM)
-        wait_for(lambda: _gone(pid), timeout=SECONDS, what=f"Dovecot {pid} to end")
+        pid = int((_runtime() / "run" / "master.pid").read_text())
+        argv = Path(f"/proc/{pid}/cmdline").read_bytes().split(b"\0")
+    except (OSError, ValueError):
+        return None
+    return pid if str(_config()).encode() in argv else None
 
 
 def _greeting():
@@ -120,24 +110,8 @@ def _greeting():
         return None
 
 
-def _reachable(folder):
-    """Whether other users can enter the folder: every parent needs o+x."""
-    return all(parent.stat().st_mode & 0o001 for parent in [folder, *folder.parents])
-
-
-def _runtime():
-    """Where Dovecot's own users find its sockets, its users and the mail."""
-    if _reachable(work_dir()):
-        return _folder()
-    return Path("/tmp/corvina-e2e-dovecot")
-
-
-def start():
-    """Stops any Dovecot that holds the port (the package's own one on a fresh
-    machine, or ours left from an aborted run), then starts ours."""
-    for pid, argv in _masters():
-        print(f"stopping Dovecot {pid}: {' '.join(argv)}")
-        _stop_master(pid, argv)
+def write_config(listeners=f"inet_listener pop3 {{\n    address = {HOST}\n    port = {PORT}\n  }}"):
+    """Our configuration; `listeners` is the body of the pop3-login service."""
     folder, runtime = _folder(), _runtime()
     folder.mkdir(exist_ok=True)
     for sub in ("run", "state", "mail"):
@@ -148,10 +122,19 @@ def start():
     passwd = runtime / "passwd"
     passwd.touch()
     passwd.chmod(0o644)
-    _config().write_text(CONFIG.format(host=HOST, port=PORT, folder=folder, runtime=runtime))
+    _config().write_text(CONFIG.format(host=HOST, listeners=listeners, folder=folder,
+                                       runtime=runtime))
+
+
+def start():
+    """Starts our Dovecot; a server of ours left by an aborted run is stopped
+    first. Anything else on the port is left alone: the run stops instead."""
+    stop()
+    write_config()
     holder = _greeting()
     if holder is not None:
-        sys.exit(f"something else answers on {HOST}:{PORT}: {holder!r}")
+        sys.exit(f"something else answers on {HOST}:{PORT}: {holder!r}; "
+                 "the tests run their servers in a network namespace of their own")
     # The daemon must not keep CTest's output pipes open: CTest waits for them.
     subprocess.run(["dovecot", "-c", str(_config())], check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -160,10 +143,18 @@ def start():
 
 
 def stop():
-    for pid, argv in _masters():
-        if str(_config()) in argv:
-            _stop_master(pid, argv)
-    wait_for(lambda: _greeting() is None, timeout=SECONDS, what=f"{HOST}:{PORT} to close")
+    """Stops the master started with our configuration, and only that one."""
+    pid = _our_master()
+    if pid is None:
+        return
+    subprocess.run(["doveadm", "-c", str(_config()), "stop"], stderr=subprocess.DEVNULL)
+    try:
+        wait_for(lambda: not Path(f"/proc/{pid}").exists(), timeout=SECONDS,
+                 what=f"our Dovecot {pid} to stop")
+    except AssertionError:
+        os.kill(pid, signal.SIGTERM)
+        wait_for(lambda: not Path(f"/proc/{pid}").exists(), timeout=SECONDS,
+                 what=f"our Dovecot {pid} to end")
 
 
 _numbers = itertools.count()
