@@ -27,13 +27,14 @@ SCREENSHOT = FOLDER / "screenshot.png"
 WINE_RUN = ROOT / "cmake" / "wine-run.sh"
 
 os.environ.setdefault("E2E_WORK_DIR", str(FOLDER))
-from harness import dovecot, encode_password, ini_bytes, wait_for  # noqa: E402
+import harness  # noqa: E402
+from harness import Mailbox, encode_password, ini_bytes, wait_for  # noqa: E402
 
 
 def demo_mailbox():
     """Dovecot with a user of three messages; returns the INI settings for it."""
-    dovecot.start()
-    mailbox = dovecot.Mailbox("demo")
+    harness.start_dovecot()
+    mailbox = Mailbox("demo")
     for size, subject in ((1200, "ようこそ"), (5000, "meeting notes"), (30000, "photos")):
         mailbox.add_message(size=size, subject=subject)
     return {"SERVER": "127.0.0.1", "ACCOUNT": mailbox.name,
@@ -85,7 +86,7 @@ def main():
         (program.parent / "corvina.ini").unlink(missing_ok=True)
     else:
         (program.parent / "corvina.ini").write_bytes(ini_bytes(demo_mailbox()))
-    log = FOLDER / "dovecot" / "dovecot.log"
+    log = harness.dovecot_folder() / "dovecot.log"
     logins = log.read_text(errors="replace").count("Disconnected") if log.exists() else 0
 
     if os.environ.get("DISPLAY"):
@@ -109,7 +110,7 @@ def main():
             wine.wait()
             xvfb.terminate()
     if not ARGUMENTS:
-        dovecot.stop()
+        harness.stop_dovecot()
 
 
 main()

@@ -1,9 +1,11 @@
 """Checks against a real POP3 server (Dovecot): what the tray, the popup and
 the balloon show for mailboxes of 0, 1 and 3 messages, both logins, and the
 seen ids kept in uidl.txt."""
-from harness import IDM_EXIT, encode_password, wait_for
-from steps import (ARRIVE, ERROR, NORMAL, check_ends_with, dovecot_settings, holds_for,
-                   popup_on_screen, popup_put_away, start, tray_shows)
+
+from harness import (ARRIVE, ERROR, IDM_EXIT, NORMAL, check_ends_with, dovecot_settings,
+                     encode_password, holds_for, popup_on_screen, popup_put_away, start,
+                     tray_shows, wait_for)
+
 
 MIB = 1024 * 1024
 
@@ -36,7 +38,7 @@ def test_announced_mail_blinks_until_acknowledged(desktop, mailbox):
     tray_shows(probe, "1 通のメール (3Kバイト)")
     since = probe.state()["seq"]
     # The icon alternates between the resting and the arrival icon every 500 ms.
-    changes = wait_for(lambda: [e["icon"] for e in probe.events(since) if e["flags"] & 2],
+    changes = wait_for(lambda: [e["icon"] for e in probe.events(since)["events"] if e["flags"] & 2],
                        lambda icons: len(icons) >= 4, what="four blinks")
     assert set(changes[:4]) == {NORMAL, ARRIVE}, changes
     assert all(a != b for a, b in zip(changes, changes[1:4])), changes
@@ -46,7 +48,7 @@ def test_announced_mail_blinks_until_acknowledged(desktop, mailbox):
     wait_for(probe.popup, popup_put_away, what="the popup hidden")
     settled = probe.state()["seq"]
     # Acknowledged: no more blinking, for three blink periods.
-    holds_for(lambda: probe.events(settled), lambda events: events == [], seconds=1.5,
+    holds_for(lambda: probe.events(settled)["events"], lambda events: events == [], seconds=1.5,
               what="the icon at rest")
 
 

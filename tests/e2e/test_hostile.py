@@ -1,7 +1,9 @@
 """Broken and hostile servers: what the user sees, and that the seen ids in
 uidl.txt and the INI file stay as they were unless the user took note."""
-from harness import Behaviour, raw, reply, wait_for
-from steps import ERROR, NORMAL, check_ends_with, scripted_settings, start, tray_shows
+
+from harness import (ERROR, NORMAL, Behaviour, check_ends_with, raw, reply, scripted_settings,
+                     tray_shows, wait_for)
+
 
 SEEN = b"old-1\r\nold-2\r\n"
 

@@ -2,9 +2,9 @@
 runs, and it outlives corvina."""
 import os
 
-from harness import IDM_CHECK, IDM_EXIT, IDOK, windows_path, wait_for
-from steps import (ERROR, NORMAL, WAIT, holds_for, popup_put_away, scripted_settings, start,
-                   tray_shows)
+from harness import (ERROR, IDM_CHECK, IDM_EXIT, IDOK, NORMAL, WAIT, WM_LBUTTONDBLCLK, holds_for,
+                     popup_put_away, scripted_settings, start, tray_shows, wait_for, windows_path)
+
 
 
 def mailer_settings(pop3, case, **extra):
@@ -31,7 +31,7 @@ def test_a_mail_program_that_cannot_start_is_reported(desktop, pop3, case):
         settings["MAILER"] = settings["MAILER"] + " %CORVINA_E2E_LONG%" if mailer is None else mailer
         app = start(desktop, settings)
         tray_shows(probe, "1 通のメール (1000 バイト)")
-        probe.double_click_icon()
+        probe.click_icon(WM_LBUTTONDBLCLK)
         box = wait_for(probe.message_boxes, lambda boxes: boxes, what=f"row {row}: a message")[0]
         assert (box["caption"], box["text"]) == ("corvina エラー", text), row
         tray_shows(probe, tip, ERROR)
@@ -45,7 +45,7 @@ def test_checking_rests_while_the_mail_program_runs(desktop, pop3, case):
     probe = desktop.probe
     start(desktop, mailer_settings(pop3, case, USE_POPUPDLG=1))
     tray_shows(probe, "1 通のメール (1000 バイト)")
-    probe.double_click_icon()
+    probe.click_icon(WM_LBUTTONDBLCLK)
     tray_shows(probe, "メールソフトを起動中です", WAIT)
     wait_for(lambda: (case.folder / "started").exists(), what="the mail program to start")
     wait_for(probe.popup, lambda p: popup_put_away(p) and not p["enabled"],
@@ -62,7 +62,7 @@ def test_the_mail_program_outlives_corvina(desktop, pop3, case):
     probe = desktop.probe
     app = start(desktop, mailer_settings(pop3, case))
     tray_shows(probe, "1 通のメール (1000 バイト)")
-    probe.double_click_icon()
+    probe.click_icon(WM_LBUTTONDBLCLK)
     wait_for(lambda: (case.folder / "started").exists(), what="the mail program to start")
     probe.command(IDM_EXIT)
     assert app.wait_exit() == 0

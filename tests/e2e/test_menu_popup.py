@@ -3,11 +3,11 @@ follow the state, the popup's place on the 7 x 7 grid, its colours and
 buttons. Screenshots of both are kept for a person to look at."""
 import subprocess
 
-from harness import screen
-from harness import (IDM_CHECK, IDM_PAUSE, POPUP_CLOSE_BUTTON, POPUP_MAIL_BUTTON, SILENT,
-                     Behaviour, IDOK, wait_for)
-from steps import (ERROR, NORMAL, WAIT, check_ends_with, popup_on_screen, popup_put_away,
-                   scripted_settings, start, tray_shows)
+from harness import (ERROR, IDM_CHECK, IDM_PAUSE, IDOK, NORMAL, POPUP_CLOSE_BUTTON,
+                     POPUP_MAIL_BUTTON, SILENT, WAIT, WM_RBUTTONUP, Behaviour, check_ends_with,
+                     popup_on_screen, popup_put_away, scripted_settings, start, tray_shows,
+                     wait_for)
+
 
 ITEMS = ["設定", "チェック", "一時停止", "終了"]
 
@@ -20,7 +20,7 @@ def popup_usable(popup):
 
 def open_menu(probe):
     probe.mouse_move(1000, 760)  # where a tray icon would be: the menu opens at the pointer
-    probe.right_click_icon()
+    probe.click_icon(WM_RBUTTONUP)
     return wait_for(probe.menu, lambda menu: menu["open"], what="the tray menu")
 
 
@@ -46,7 +46,7 @@ def test_the_menu_follows_the_state(desktop, pop3):
     assert item_states(menu) == [(text, True, False) for text in ITEMS]
     # The menu opens with its right edge at the pointer.
     assert menu["rect"][2] == menu["cursor"][0], menu
-    desktop.screenshot("tray-menu")
+    desktop.grab("tray-menu")
     probe.menu_choose(IDM_PAUSE)
     tray_shows(probe, "定期ﾁｪｯｸ停止中", WAIT)
 
@@ -116,11 +116,11 @@ def test_the_popup_in_the_users_colours_and_in_the_systems(desktop, pop3):
             POPUPDLG_BACK_COLOR=navy, POPUPDLG_TEXT_COLOR=white))
         popup = wait_for(probe.popup, popup_on_screen, what="the popup")
         left, top = popup["rect"][:2]
-        desktop_colour = desktop_colour or pixel(screen.grab(desktop), 5, 5)
+        desktop_colour = desktop_colour or pixel(desktop.grab(), 5, 5)
         # The window is placed before it is drawn: wait for its face.
-        drawn = wait_for(lambda: pixel(screen.grab(desktop), left + 3, top + 3),
+        drawn = wait_for(lambda: pixel(desktop.grab(), left + 3, top + 3),
                          lambda colour: colour != desktop_colour, what="the popup drawn")
-        desktop.screenshot("popup-system-colours" if system_colours else "popup-navy")
+        desktop.grab("popup-system-colours" if system_colours else "popup-navy")
         if system_colours:
             assert drawn != "#000080", drawn
         else:

@@ -1,7 +1,9 @@
 """The program's life: one copy per desktop, the INI file named on the
 command line, the icon through a task bar restart, and exit."""
-from harness import IDM_EXIT, IDOK, Behaviour, reply, wait_for
-from steps import ERROR, WAIT, scripted_settings, start, tray_shows
+
+from harness import (ERROR, IDM_EXIT, IDOK, WAIT, Behaviour, reply, scripted_settings, start,
+                     tray_shows, wait_for)
+
 
 
 def program_icons(probe):
@@ -38,7 +40,7 @@ def test_the_icon_comes_back_when_the_task_bar_restarts(desktop, pop3):
     pop3.play(Behaviour(faults={"PASS": reply(b"-ERR [IN-USE] mailbox locked")}))
     start(desktop, scripted_settings(pop3))
     tray_shows(desktop.probe, "-ERR [IN-USE] mailbox locked", ERROR)
-    desktop.probe.taskbar_created(forget=True)
+    desktop.probe.taskbar_created("forget")
     icon = wait_for(desktop.probe.icon, lambda i: i["present"] and i["adds"] == 2,
                     what="the icon added again")
     assert (icon["tip"], icon["icon"], icon["callback"]) == (

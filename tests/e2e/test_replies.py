@@ -2,8 +2,9 @@
 commands of each login, and nothing at all for settings it must refuse."""
 import hashlib
 
-from harness import TIME_STAMP, Behaviour, encode_password, wait_for
-from steps import ERROR, scripted_settings, start, tray_shows
+from harness import (ERROR, TIME_STAMP, Behaviour, encode_password, scripted_settings, start,
+                     tray_shows, wait_for)
+
 
 DIGEST = hashlib.md5(TIME_STAMP + b"secret").hexdigest().encode()
 WIRE = [  # settings, the lines the server receives

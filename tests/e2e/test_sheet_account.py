@@ -5,10 +5,11 @@ reads, and how the sheet is locked while a test runs and aborted with
 import hashlib
 import re
 
-from harness import SILENT, Behaviour, wait_for
-from sheet import (ACCOUNT, ACCOUNT_INPUTS, CANCEL, LOG, OK, PASSWORD, SERVER, TEST_BUTTON,
-                   TIMING, USEAPOP, USEUIDL, find_sheet, open_from_menu, run_connection_test)
-from steps import ERROR, dovecot_settings, popup_on_screen, scripted_settings, start, tray_shows
+from harness import (ACCOUNT, ACCOUNT_INPUTS, CANCEL, ERROR, LOG, OK, PASSWORD, SERVER, SILENT,
+                     TEST_BUTTON, TIMING, USEAPOP, USEUIDL, Behaviour, dovecot_settings,
+                     find_sheet, open_from_menu, popup_on_screen, run_connection_test,
+                     scripted_settings, start, tray_shows, wait_for)
+
 
 GREETING = r"\+OK .*(<[^>]+>)"  # Dovecot's, with the APOP time stamp
 POSITIVE = r"\+OK.*"
@@ -126,10 +127,10 @@ def test_a_running_test_locks_the_sheet_until_aborted(desktop, pop3):
     locked = {"tabs": False, "ok": False, "cancel": False, "inputs": [False] * 5,
               "button": ("中止", True), "log": ("", True)}
     wait_for(lambda: lock_state(sheet), lambda state: state == locked, what="the sheet locked")
-    desktop.screenshot("test-running")
+    desktop.grab("test-running")
     # A click on a locked tab does nothing; input is handled in order, so by
     # the time the abort below is seen, this click has been handled too.
-    desktop.input.click_centre(sheet.tabs()["items"][TIMING]["rect"])
+    desktop.click_centre(sheet.tabs()["items"][TIMING]["rect"])
 
     sheet.click(TEST_BUTTON, ACCOUNT)
     aborted = unlocked("テスト", "処理を中止しました")
@@ -156,9 +157,9 @@ def close_box(sheet):
 
 # Ways a person closes a window; none may leave the test's session behind.
 CLOSING = [
-    ("Esc", lambda sheet: sheet.input.key("Escape")),
-    ("Alt+F4", lambda sheet: sheet.input.key("alt+F4")),
-    ("close box", lambda sheet: sheet.input.click(*close_box(sheet))),
+    ("Esc", lambda sheet: sheet.desktop.key("Escape")),
+    ("Alt+F4", lambda sheet: sheet.desktop.key("alt+F4")),
+    ("close box", lambda sheet: sheet.desktop.click(*close_box(sheet))),
 ]
 
 

@@ -2,16 +2,33 @@
 shows that icon in the preview as soon as the box is left, and in the tray
 once OK is pressed; a file that is not there gives the built-in icon;
 Cancel changes nothing."""
-from harness import wait_for
-from harness.icon_files import write_solid_icon
-from harness.screen import count, grab, region
-from sheet import CANCEL, ICONS, OK, open_from_menu
-from steps import ERROR, NORMAL, QUICK, start, tray_shows
+import struct
+
+from harness import (CANCEL, ERROR, ICONS, NORMAL, OK, QUICK, count, open_from_menu, region, start,
+                     tray_shows, wait_for)
 
 RED, BLUE = (0xFF, 0x00, 0x00), (0x00, 0x00, 0xFF)
 # Path box and preview of a slot.
 POPUP_SLOT = (1027, 1038)
 NORMAL_SLOT = (1028, 1034)
+
+
+def write_solid_icon(path, rgb):
+    """An .ico file of one opaque colour at 16 and 32 pixels (32 bits, BGRA
+    rows bottom-up, an all-clear mask), so its pixels tell the drawn size."""
+    images = []
+    for size in (16, 32):
+        colours = bytes((rgb[2], rgb[1], rgb[0], 0xFF)) * (size * size)
+        mask = bytes((size + 31) // 32 * 4 * size)
+        images.append(struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 32, 0,
+                                  len(colours) + len(mask), 0, 0, 0, 0) + colours + mask)
+    entries, offset = b"", 6 + 16 * len(images)
+    for size, image in zip((16, 32), images):
+        entries += struct.pack("<BBBBHHII", size, size, 0, 0, 1, 32, len(image), offset)
+        offset += len(image)
+    path.parent.mkdir(parents=True, exist_ok=True)
+    path.write_bytes(struct.pack("<HHH", 0, 1, len(images)) + entries + b"".join(images))
+    return path
 
 
 def icon_files(desktop):
@@ -25,7 +42,7 @@ def icon_files(desktop):
 
 def preview_pixels(desktop, sheet, slot, rgb):
     """How many pixels of the colour the slot's preview shows on the screen."""
-    return count(region(grab(desktop), sheet.control(slot[1], ICONS)["rect"]), rgb)
+    return count(region(desktop.grab(), sheet.control(slot[1], ICONS)["rect"]), rgb)
 
 
 def wait_preview(desktop, sheet, slot, rgb, condition, what):
@@ -55,7 +72,7 @@ def test_a_chosen_icon_shows_at_once_and_in_the_tray_after_ok(desktop):
     # size, sunken edge included, which covers the icon's outer ring of pixels.
     wait_preview(desktop, sheet, POPUP_SLOT, BLUE, lambda n: n >= 30 * 30,
                  "the blue icon, 32 x 32")
-    desktop.screenshot("icons-chosen")
+    desktop.grab("icons-chosen")
     assert probe.icon()["icon"] == "118"  # the tray rests on the waiting icon meanwhile
 
     sheet.close(OK)

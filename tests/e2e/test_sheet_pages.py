@@ -1,12 +1,12 @@
 """The sheet's pages as a person sees and fills them: every page fits its
 frame, the sample shows the popup's colours, and numbers outside their range
 fall back when their box is left. Screenshots of all five pages are kept."""
-from harness import wait_for
-from harness.screen import count, region
-from sheet import (ABOUT, AUTO_CLOSE_TIME, CANCEL, DEFAULTS, INTERVAL, MAILER, NOTIFY, OK,
-                   RETRY_INTERVAL, RETRY_MAX, SAMPLE, SOUND_TEST, STARTUP_WAIT, STOP_IF_MSG, TABS,
-                   TIMING, open_from_menu)
-from steps import QUICK, holds_for, start, tray_shows
+
+from harness import (ABOUT, AUTO_CLOSE_TIME, CANCEL, DEFAULTS, INTERVAL, MAILER, NOTIFY, OK, QUICK,
+                     RETRY_INTERVAL, RETRY_MAX, SAMPLE, SOUND_TEST, STARTUP_WAIT, STOP_IF_MSG,
+                     TABS, TIMING, count, holds_for, open_from_menu, region, start, tray_shows,
+                     wait_for)
+
 
 VERSION = 1002  # the About page's version text
 NAVY, WHITE = (0x00, 0x00, 0x80), (0xFF, 0xFF, 0xFF)
@@ -62,7 +62,7 @@ def test_every_page_fits_and_shows_its_settings(desktop):
     for tab, name in enumerate(SHOT_NAMES):
         if tab != NOTIFY:
             sheet.show(tab)
-        shot = desktop.screenshot(f"page-{name}")
+        shot = desktop.grab(f"page-{name}")
         faults = layout_faults(sheet, tab)
         assert faults == [], (TABS[tab], faults)
         if tab == NOTIFY:

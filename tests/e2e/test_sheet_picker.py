@@ -2,10 +2,10 @@
 the click is chosen, a click beside the grid changes nothing, Esc does not
 close it; OK on the sheet stores the place and the next popup stands there,
 Cancel forgets it."""
-from harness import IDM_CHECK, wait_for
-from harness.screen import grab, region
-from sheet import CANCEL, NOTIFY, OK, POSITION, open_from_menu
-from steps import popup_on_screen, scripted_settings, start
+
+from harness import (CANCEL, IDM_CHECK, NOTIFY, OK, POSITION, open_from_menu, popup_on_screen,
+                     region, scripted_settings, start, wait_for)
+
 
 GRID = 7
 BLACK, WHITE = (0, 0, 0), (255, 255, 255)
@@ -58,18 +58,18 @@ class Picker:
                                what="the position picker")
 
     def cell(self):
-        return chosen_cell(grab(self.desktop), self.record["client"])
+        return chosen_cell(self.desktop.grab(), self.record["client"])
 
     def wait_cell(self, cell):
         return wait_for(self.cell, lambda seen: seen == cell, what=f"cell {cell} drawn")
 
     def click(self, x, y):
         left, top = self.record["client"][:2]
-        self.desktop.input.click(left + x, top + y)
+        self.desktop.click(left + x, top + y)
 
     def close(self):
         ok = next(c for c in self.record["controls"] if c["id"] == OK)
-        self.desktop.input.click_centre(ok["rect"])
+        self.desktop.click_centre(ok["rect"])
         wait_for(lambda: find_picker(self.desktop.probe, self.sheet) is None,
                  what="the picker closed")
 
@@ -104,7 +104,7 @@ def test_the_picker_chooses_the_cell_under_the_click(desktop, pop3):
     button = sheet.control(POSITION, NOTIFY)["rect"]
     assert picker.record["rect"][:2] == [button[0], button[3]]  # just below the button
     picker.wait_cell((6, 6))
-    desktop.screenshot("picker")
+    desktop.grab("picker")
 
     chosen = (6, 6)
     for row, ((x, y), cell) in enumerate(CLICKS):
@@ -119,7 +119,7 @@ def test_the_picker_chooses_the_cell_under_the_click(desktop, pop3):
             picker.close()
             picker = Picker(desktop, sheet)
             assert picker.wait_cell(chosen) == chosen, f"row {row}"
-    desktop.input.key("Escape")  # ignored: the next click still reaches the picker
+    desktop.key("Escape")  # ignored: the next click still reaches the picker
     picker.click(10, 74)
     picker.wait_cell((0, 6))
     picker.click(33, 27)

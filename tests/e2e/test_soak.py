@@ -10,22 +10,11 @@ import os
 import random
 import time
 
-from harness import wait_for
-from steps import check_ends_with, dovecot_settings, outcome_text, start, tray_shows
+from harness import check_ends_with, dovecot_settings, outcome_text, start, tray_shows, wait_for
+
 
 CHECKS = int(os.environ.get("CORVINA_SOAK_CHECKS", "100"))
 WARM_UP = 10  # checks before the counts are taken as the baseline
-
-
-def listing(mailbox):
-    """Dovecot's (unique id, size) of each message, in message order."""
-    pop = mailbox.session()
-    try:
-        ids = [line.split(b" ", 1)[1].decode() for line in pop.uidl()[1]]
-        sizes = [int(line.split(b" ")[1]) for line in pop.list()[1]]
-    finally:
-        pop.quit()
-    return list(zip(ids, sizes))
 
 
 def test_many_checks_in_a_row(desktop, mailbox, case):
@@ -44,7 +33,7 @@ def test_many_checks_in_a_row(desktop, mailbox, case):
                                                              else 5000)))
         if keys and rng.random() < 0.3:
             mailbox.delete_message(keys.pop(rng.randrange(len(keys))))
-        current = listing(mailbox)
+        current = mailbox.listing()
         unseen = [size for uid, size in current if uid not in seen]
         check_ends_with(probe, outcome_text(len(unseen), sum(unseen)), timeout=30)
         if rng.random() < 0.2:

@@ -2,8 +2,8 @@
 ends after 30 seconds."""
 import time
 
-from harness import SILENT, Behaviour
-from steps import ERROR, scripted_settings, start, tray_shows
+from harness import ERROR, SILENT, Behaviour, scripted_settings, start, tray_shows
+
 
 
 def test_a_silent_server_times_out_after_30_seconds(desktop, pop3):
