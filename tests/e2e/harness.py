@@ -930,9 +930,9 @@ def _run(module, function):
 
 
 def run_module(path, only=()):
-    spec = importlib.util.spec_from_file_location(Path(path).stem, path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location(Path(path).stem, path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     tests = sorted((f for name, f in inspect.getmembers(module, inspect.isfunction)
                     if name.startswith("test_") and f.__module__ == module.__name__
                     and (not only or name in only)), key=lambda f: f.__code__.co_firstlineno)
