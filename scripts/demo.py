@@ -93,9 +93,8 @@ def main():
         print("corvina runs in a Wine desktop window; quit it from its tray menu (終了).")
         start_program(program, os.environ["DISPLAY"]).wait()
     else:
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24"],
-                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        display = ":" + xvfb.stdout.readline().decode().strip()
+        with open(FOLDER / "xvfb.log", "ab") as xvfb_log:
+            xvfb, display = harness.start_xvfb(xvfb_log)  # a display no one has claimed
         try:
             wine = start_program(program, display)
             if not ARGUMENTS:
@@ -105,8 +104,7 @@ def main():
                            check=True)
             print(f"No display: corvina ran in Xvfb; see {SCREENSHOT}")
         finally:
-            subprocess.run(["/usr/lib/wine/wineserver", "-k"],
-                           env=dict(os.environ, WINEPREFIX=str(FOLDER / "prefix")))
+            harness.stop_wine(FOLDER / "prefix")
             wine.wait()
             xvfb.terminate()
     if not ARGUMENTS:

@@ -35,7 +35,7 @@ import uuid
 from dataclasses import dataclass, field
 from pathlib import Path
 
-WORK = Path(os.environ.get("E2E_WORK_DIR", "/tmp/corvina-e2e"))
+WORK = Path(os.environ.get("E2E_WORK_DIR", "/tmp/corvina-e2e")).resolve()
 WINE_RUN = os.environ.get("WINE_RUN", "")
 WINESERVER = "/usr/lib/wine/wineserver"
 HOST, PORT = "127.0.0.1", 110
@@ -506,7 +506,7 @@ def stop_wine(prefix):
     raise RuntimeError(f"the Wine server of {prefix} did not end")
 
 
-def _start_xvfb(log):
+def start_xvfb(log):
     """Xvfb claims a display by making its lock file, which fails when another
     server was first: then the next free number is tried. It writes the number
     and its line end in two writes, and dies if the pipe closes in between."""
@@ -637,7 +637,7 @@ class Desktop:
             "wineserver"), copy_function=lambda s, t: (shutil.copy2 if s.endswith(".reg")
                                                        else os.link)(s, t))
         with open(folder / "xvfb.log", "ab") as log:
-            self._xvfb, self.display = _start_xvfb(log)
+            self._xvfb, self.display = start_xvfb(log)
         try:
             self.probe = Probe(self.start(os.environ["TRAYPROBE_EXE"], log="probe",
                                           stdin=subprocess.PIPE, stdout=subprocess.PIPE))
