@@ -282,7 +282,7 @@ class Mailbox:
     """A Dovecot user of one test, with its maildir."""
 
     def __init__(self, hint="user"):
-        self.name = re.sub(r"[^a-z0-9]+", "-", hint.lower())[:40] + f"-{os.getpid()}-{next(_numbers)}"
+        self.name = f"{re.sub(r'[^a-z0-9]+', '-', hint.lower())[:40]}-{os.getpid()}-{next(_numbers)}"
         self.password = secrets.token_hex(8)
         self.maildir = dovecot_folder() / "mail" / self.name
         self._owner = (pwd.getpwnam("nobody").pw_uid, grp.getgrnam("nogroup").gr_gid)

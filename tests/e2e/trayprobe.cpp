@@ -70,8 +70,9 @@ static void text(const char* name, const std::wstring& value)
     for (unsigned char c : utf8(value)) {
         char escape[8];
         snprintf(escape, sizeof escape, "\\u%04x", c);
-        out += c < 0x20 ? std::string(escape) : c == '"' || c == '\\' ? std::string("\\") + (char)c
-                                                                      : std::string(1, (char)c);
+        out += c < 0x20                ? std::string(escape)
+               : c == '"' || c == '\\' ? std::string("\\") + (char)c
+                                       : std::string(1, (char)c);
     }
     out += '"';
 }
@@ -124,7 +125,7 @@ struct Icon {
     UINT uid, callback, adds, deletes;
     bool present;
     std::wstring tip;
-    int image; // index into images, -1 for none
+    int image;                                                   // index into images, -1 for none
     std::vector<std::pair<std::wstring, std::wstring>> balloons; // title, text
 };
 struct Event {
@@ -189,8 +190,8 @@ static bool notify(DWORD message, const NotifyData* data, int image)
         ++icon->adds; // every attempt counts, refused or not
         accepted = !icon->present && !(refuse_adds > 0 && refuse_adds--);
         if (accepted)
-            *icon = {owner, icon->owner_class, data->uid, 0, icon->adds, icon->deletes,
-                     true,  L"",               -1,        icon->balloons};
+            *icon = {owner, icon->owner_class, data->uid, 0, icon->adds, icon->deletes, true, L"",
+                     -1,    icon->balloons};
     } else if (message == NIM_DELETE && accepted) {
         icon->present = false;
         ++icon->deletes;
@@ -492,10 +493,10 @@ static const char* read_menu(HWND* window, MenuShare* items)
     ZeroMemory(share, sizeof *share);
     share->menu = menu;
     WriteProcessMemory(process, remote, path, sizeof path, nullptr);
-    HANDLE thread = CreateRemoteThread(
-        process, nullptr, 0,
-        (LPTHREAD_START_ROUTINE)(void*)GetProcAddress(GetModuleHandleW(L"kernel32"), "LoadLibraryW"),
-        remote, 0, nullptr);
+    HANDLE thread = CreateRemoteThread(process, nullptr, 0,
+                                       (LPTHREAD_START_ROUTINE)(void*)GetProcAddress(
+                                           GetModuleHandleW(L"kernel32"), "LoadLibraryW"),
+                                       remote, 0, nullptr);
     WaitForSingleObject(thread, 10000);
     *items = *share;
     CloseHandle(thread);
@@ -552,7 +553,9 @@ static void resources(DWORD id)
 static const char* answer(const std::vector<std::string>& words, const std::string& line)
 {
     const std::string& verb = words[0];
-    auto arg = [&](size_t i) { return i < words.size() ? std::strtoll(words[i].c_str(), 0, 0) : 0; };
+    auto arg = [&](size_t i) {
+        return i < words.size() ? std::strtoll(words[i].c_str(), 0, 0) : 0;
+    };
     auto rest = [&](size_t i) { // a path, spaces kept
         size_t at = 0;
         for (size_t w = 0; w < i; ++w)
@@ -564,8 +567,8 @@ static const char* answer(const std::vector<std::string>& words, const std::stri
         EnterCriticalSection(&lock);
         number("seq", (long long)events.size());
         begin(verb == "state" ? "icons" : "events", '[');
-        for (size_t i = verb == "state" ? 0 : (size_t)arg(1);
-             verb == "events" && i < events.size(); ++i) {
+        for (size_t i = verb == "state" ? 0 : (size_t)arg(1); verb == "events" && i < events.size();
+             ++i) {
             begin(nullptr, '{'), number("tick", events[i].tick), number("flags", events[i].flags);
             icon_field("icon", events[i].image), text("tip", events[i].tip), finish('}');
         }
@@ -595,8 +598,9 @@ static const char* answer(const std::vector<std::string>& words, const std::stri
         FreeLibrary(module);
     } else if (verb == "load_ico") { // an icon file as the program loads one
         int size = (int)arg(2);
-        if (!name_icon(LoadImageW(nullptr, rest(3).c_str(), IMAGE_ICON, size, size,
-                                  LR_LOADFROMFILE), wide(words[1])))
+        if (!name_icon(
+                LoadImageW(nullptr, rest(3).c_str(), IMAGE_ICON, size, size, LR_LOADFROMFILE),
+                wide(words[1])))
             return "cannot load the icon file";
     } else if (verb == "refuse_adds") {
         EnterCriticalSection(&lock);
