@@ -282,7 +282,8 @@ class Mailbox:
     """A Dovecot user of one test, with its maildir."""
 
     def __init__(self, hint="user"):
-        self.name = f"{re.sub(r'[^a-z0-9]+', '-', hint.lower())[:40]}-{os.getpid()}-{next(_numbers)}"
+        hint = re.sub(r"[^a-z0-9]+", "-", hint.lower())[:40]
+        self.name = f"{hint}-{os.getpid()}-{next(_numbers)}"
         self.password = secrets.token_hex(8)
         self.maildir = dovecot_folder() / "mail" / self.name
         self._owner = (pwd.getpwnam("nobody").pw_uid, grp.getgrnam("nogroup").gr_gid)
@@ -588,9 +589,6 @@ class Probe:
 
     def load_exe(self, path):
         return self.call("load_exe", windows_path(path))
-
-    def load_ico(self, name, path, size=16):
-        return self.call("load_ico", name, size, windows_path(path))
 
 
 class Corvina:
