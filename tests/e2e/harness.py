@@ -46,15 +46,11 @@ IDM_SETTINGS, IDM_CHECK, IDM_PAUSE, IDM_EXIT = 2000, 2001, 2002, 2003
 IDOK = 1
 POPUP_MAIL_BUTTON, POPUP_CLOSE_BUTTON = 1031, 1032
 WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP = 0x0202, 0x0203, 0x0205
-NORMAL, CHECK, ARRIVE, ERROR, WAIT = "109", "106", "105", "108", "118"  # the tray's icons
+NORMAL, ARRIVE, ERROR, WAIT = "109", "105", "108", "118"  # the tray's icons
 QUICK = {"STARTUP_WAIT": 0, "RETRY_MAX": 0, "USEAPOP": 0}  # the first check at once
 
 
 # Waiting: every wait polls a cheap query and fails with the last value it saw.
-
-class WaitTimeout(AssertionError):
-    pass
-
 
 def wait_for(observe, condition=bool, timeout=10.0, what="the condition"):
     deadline = time.monotonic() + timeout
@@ -63,7 +59,7 @@ def wait_for(observe, condition=bool, timeout=10.0, what="the condition"):
         if condition(value):
             return value
         if time.monotonic() >= deadline:
-            raise WaitTimeout(f"waited {timeout:g} s for {what}; last seen: {value!r}")
+            raise AssertionError(f"waited {timeout:g} s for {what}; last seen: {value!r}")
         time.sleep(0.05)
 
 
@@ -239,11 +235,11 @@ def _greeting():
         return None
 
 
-def start_dovecot():
+def start_dovecot(listeners=POP3_LISTENER, extra=""):
     stop_dovecot()
     if _greeting() is not None:
         sys.exit(f"something else answers on {HOST}:{PORT}; run the servers in a namespace")
-    config = write_dovecot_config()
+    config = write_dovecot_config(listeners, extra)
     # The daemon must not keep CTest's output pipes open: CTest waits for them.
     subprocess.run(["dovecot", "-c", str(config)], check=True, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL)
