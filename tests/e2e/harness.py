@@ -46,7 +46,7 @@ IDM_SETTINGS, IDM_CHECK, IDM_PAUSE, IDM_EXIT = 2000, 2001, 2002, 2003
 IDOK = 1
 POPUP_MAIL_BUTTON, POPUP_CLOSE_BUTTON = 1031, 1032
 WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP = 0x0202, 0x0203, 0x0205
-NORMAL, ARRIVE, ERROR, WAIT = "109", "105", "108", "118"  # the tray's icons
+NORMAL, CHECK, ARRIVE, ERROR, WAIT = "109", "106", "105", "108", "118"  # the tray's icons
 QUICK = {"STARTUP_WAIT": 0, "RETRY_MAX": 0, "USEAPOP": 0}  # the first check at once
 
 
@@ -744,7 +744,8 @@ def check_ends_with(probe, tip, icon=None, timeout=20):
     since = probe.state()["seq"]
     probe.command(IDM_CHECK)
     wait_for(lambda: probe.events(since)["events"],
-             lambda events: any(e["tip"] == "サーバーとの通信中..." for e in events),
+             lambda events: any((e["tip"], e["icon"]) == ("サーバーとの通信中...", CHECK)
+                                for e in events),
              timeout=timeout, what="the check to start")
     return tray_shows(probe, tip, icon, timeout)
 

@@ -590,11 +590,10 @@ static const char* answer(const std::vector<std::string>& words, const std::stri
         HMODULE module = LoadLibraryExW(rest(1).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
         if (!module)
             return "cannot load the program file as data";
-        static const int ids[] = {101, 105, 106, 108, 109, 118};
+        static const int ids[] = {105, 106, 108, 109, 118};
         for (int id : ids)
             name_icon(LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, 16, 16, 0),
                       std::to_wstring(id));
-        name_icon(LoadImageW(module, MAKEINTRESOURCEW(101), IMAGE_ICON, 32, 32, 0), L"101@32");
         FreeLibrary(module);
     } else if (verb == "load_ico") { // an icon file as the program loads one
         int size = (int)arg(2);
