@@ -491,16 +491,24 @@ def _template():
 
 
 def stop_wine(prefix):
-    """Ends every process of our prefix and its server."""
+    """Ends every process of our prefix and its server, and removes the
+    server's folder (Debian's Wine: /tmp/<name>/server-<dev>-<inode>)."""
     env = dict(os.environ, WINEPREFIX=str(prefix))
     for _ in range(3):  # a program still starting escapes one kill
         subprocess.run([WINESERVER, "-k"], env=env, stderr=subprocess.DEVNULL)
         try:
             subprocess.run([WINESERVER, "-w"], env=env, stderr=subprocess.DEVNULL, timeout=10)
-            return
+            break
         except subprocess.TimeoutExpired:
             pass
-    raise RuntimeError(f"the Wine server of {prefix} did not end")
+    else:
+        raise RuntimeError(f"the Wine server of {prefix} did not end")
+    try:
+        folder = Path("/tmp", (prefix / "wineserver").read_text().strip())
+        shutil.rmtree(folder / f"server-{prefix.stat().st_dev:x}-{prefix.stat().st_ino:x}")
+        folder.rmdir()  # unless another prefix's server lives there too
+    except OSError:
+        pass
 
 
 def start_xvfb(log):
