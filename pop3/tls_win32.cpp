@@ -240,10 +240,24 @@ static Step finish_handshake(void)
     return session.error_kind == ERROR_NONE ? STEP_AGAIN : STEP_OVER;
 }
 
+// A record begins with its content type (20 to 24) and the major version 3.
+// Anything else is no TLS at all, such as clear text after STLS or from a
+// clear-text port; SChannel would wait for the length that its first bytes
+// seem to give, up to the time-out.
+static bool begins_like_a_record(void)
+{
+    unsigned char type = (unsigned char)incoming[0];
+    return type >= 20 && type <= 24 && (incoming_length < 2 || incoming[1] == 3);
+}
+
 static Step handshake_step(void)
 {
     if (incoming_length == 0)
         return STEP_WAIT;
+    if (!begins_like_a_record()) {
+        fail(HANDSHAKE_TEXT);
+        return STEP_OVER;
+    }
     SecBuffer in[2] = {{(unsigned long)incoming_length, SECBUFFER_TOKEN, incoming},
                        {0, SECBUFFER_EMPTY, NULL}};
     SecBuffer out[1] = {{0, SECBUFFER_TOKEN, NULL}};
