@@ -14,8 +14,8 @@ int server_default_port(int32_t security)
 int server_split(const char* server, int default_port, char* host, size_t capacity)
 {
     text_copy(host, capacity, server);
-    const char* colon = strrchr(server, ':');
-    if (!colon || colon == server || colon[1] == '\0')
+    const char* colon = strchr(server, ':');
+    if (!colon || colon != strrchr(server, ':') || colon == server || colon[1] == '\0')
         return default_port;
     int port = 0;
     for (const char* p = colon + 1; *p != '\0'; p++) {

@@ -14,6 +14,6 @@ enum {
 int server_default_port(int32_t security);
 
 // Copies the host part of server into host and returns the port. Only a
-// number from 1 to 65535 after the last colon is a port; otherwise the whole
+// number from 1 to 65535 after the one colon is a port; otherwise the whole
 // text is the host, which then fails its lookup as any wrong name does.
 int server_split(const char* server, int default_port, char* host, size_t capacity);
