@@ -3,8 +3,9 @@
 // A line ends only at CR LF; a bare LF or CR is an ordinary byte. Replies
 // outside the two listings are logged as received and must begin "+OK"
 // exactly; a negative reply ends the check with the server's own line as the
-// reason, except a refused STLS, which has a text of its own. When the conversation sends a command, the rest of the chunk is
-// dropped: a conforming server says nothing more until it has the command.
+// reason, except a refused STLS, which has a text of its own. When the
+// conversation sends a command, the rest of the chunk is dropped: a
+// conforming server says nothing more until it has the command.
 #include "pop3/receiver.h"
 
 #include "core/text.h"

@@ -1,10 +1,10 @@
 // The POP3 conversation, one accepted line at a time.
 //
 // Every command is sent first and logged after, the password and the APOP
-// digest masked in the log. With STLS the greeting's time stamp is kept
-// while the connection layer runs the handshake, and the login follows it;
-// a refused STLS ends the check, never falling back to clear text. Listing lines (LIST and UIDL, up to their "."
-// line) go to the seen-message store unlogged.
+// digest masked in the log. Listing lines (LIST and UIDL, up to their "."
+// line) go to the seen-message store unlogged. With STLS the greeting's time
+// stamp is kept while the connection layer runs the handshake, and the login
+// follows it; a refused STLS ends the check, never falling back to clear text.
 #include "pop3/session.h"
 
 #include <stdio.h>

@@ -26,7 +26,8 @@
 #include <winsock.h>
 
 #include <security.h>
-#include <schannel.h>
+
+#include <schannel.h> // after security.h
 #include <wincrypt.h>
 
 #include "core/text.h"
@@ -44,7 +45,7 @@ enum {
     ALT_NAME_CAPACITY = 4096  // the decoded subjectAltName
 };
 
-// The policy's name check, skipped for an address: SECURITY_FLAG_IGNORE_CERT_CN_INVALID of wininet.h.
+// An address skips the policy's name check: wininet's SECURITY_FLAG_IGNORE_CERT_CN_INVALID.
 static const DWORD IGNORE_NAME = 0x00001000;
 static const DWORD TLS12_AND_LATER = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT;
 static const DWORD CONTEXT_REQUEST = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
@@ -207,7 +208,8 @@ static HRESULT judge_certificate(void)
         verdict = (HRESULT)status.dwError;
     DWORD chain_errors = chain->TrustStatus.dwErrorStatus;
     if (verdict == 0 && chain_errors != 0)
-        verdict = chain_errors & CERT_TRUST_IS_NOT_TIME_VALID ? CERT_E_EXPIRED : CERT_E_UNTRUSTEDROOT;
+        verdict =
+            chain_errors & CERT_TRUST_IS_NOT_TIME_VALID ? CERT_E_EXPIRED : CERT_E_UNTRUSTEDROOT;
     if (verdict == 0 && address != INADDR_NONE && !certificate_has_address(certificate))
         verdict = CERT_E_CN_NO_MATCH;
     CertFreeCertificateChain(chain);
@@ -235,7 +237,7 @@ static Step finish_handshake(void)
     }
     phase = PHASE_OPEN;
     log_append(connection.dwProtocol & SP_PROT_TLS1_3_CLIENT ? "TLS 1.3で保護された接続\r\n"
-                                                              : "TLS 1.2で保護された接続\r\n");
+                                                             : "TLS 1.2で保護された接続\r\n");
     pop_tls_ready();
     return session.error_kind == ERROR_NONE ? STEP_AGAIN : STEP_OVER;
 }
@@ -264,10 +266,9 @@ static Step handshake_step(void)
     SecBufferDesc in_desc = {SECBUFFER_VERSION, 2, in};
     SecBufferDesc out_desc = {SECBUFFER_VERSION, 1, out};
     unsigned long attributes = 0;
-    SECURITY_STATUS status =
-        InitializeSecurityContextA(&credentials, &context, target[0] ? target : NULL,
-                                   CONTEXT_REQUEST, 0, 0, &in_desc, 0, NULL, &out_desc,
-                                   &attributes, NULL);
+    SECURITY_STATUS status = InitializeSecurityContextA(
+        &credentials, &context, target[0] ? target : NULL, CONTEXT_REQUEST, 0, 0, &in_desc, 0, NULL,
+        &out_desc, &attributes, NULL);
     if (status == SEC_E_INCOMPLETE_MESSAGE)
         return STEP_WAIT;
     bool sent = send_token(&out[0]);
@@ -344,9 +345,9 @@ int tls_begin(uintptr_t socket_handle, const char* host)
     SecBuffer out[1] = {{0, SECBUFFER_TOKEN, NULL}};
     SecBufferDesc out_desc = {SECBUFFER_VERSION, 1, out};
     unsigned long attributes = 0;
-    SECURITY_STATUS status = InitializeSecurityContextA(
-        &credentials, NULL, target[0] ? target : NULL, CONTEXT_REQUEST, 0, 0, NULL, 0, &context,
-        &out_desc, &attributes, NULL);
+    SECURITY_STATUS status =
+        InitializeSecurityContextA(&credentials, NULL, target[0] ? target : NULL, CONTEXT_REQUEST,
+                                   0, 0, NULL, 0, &context, &out_desc, &attributes, NULL);
     if (status == SEC_I_CONTINUE_NEEDED)
         have_context = true;
     if (!send_token(&out[0]) || status != SEC_I_CONTINUE_NEEDED) {

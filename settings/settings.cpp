@@ -51,6 +51,7 @@ struct KeySpec {
 #define ICON(slot) offsetof(Settings, icon_file) + (slot)*PATH_CAPACITY, PATH_CAPACITY
 
 static const KeyRange NO_RANGE = {1, 0, false};
+static const KeyRange SECURITY_RANGE = {SECURITY_NONE, SECURITY_STLS, false};
 
 static const KeySpec KEYS[] = {
     {"SERVER", KEY_TEXT, FIELD(SERVER), 0, NO_RANGE},
@@ -82,7 +83,7 @@ static const KeySpec KEYS[] = {
     {"WAIT_ICON", KEY_TEXT, ICON(WAIT_ICON), 0, NO_RANGE},
     {"AUTO_POPUP_CLOSE", KEY_BOOL, NUMBER(AUTO_POPUP_CLOSE), 0, NO_RANGE},
     {"AUTO_POPUP_CLOSE_TIME", KEY_INT, NUMBER(AUTO_POPUP_CLOSE_TIME), 30, {1, 99, false}},
-    {"SECURITY", KEY_OPTIONAL, NUMBER(SECURITY), SECURITY_NONE, {SECURITY_NONE, SECURITY_STLS, false}},
+    {"SECURITY", KEY_OPTIONAL, NUMBER(SECURITY), SECURITY_NONE, SECURITY_RANGE},
 };
 
 static char* text_field(const KeySpec& entry)
@@ -183,11 +184,9 @@ void settings_save(void)
             snprintf(number, sizeof number, "%d", *number_field(entry) != 0);
             break;
         case KEY_INT:
-            snprintf(number, sizeof number, "%d", (int)*number_field(entry));
-            break;
         case KEY_OPTIONAL:
             snprintf(number, sizeof number, "%d", (int)*number_field(entry));
-            if (*number_field(entry) == entry.fallback)
+            if (entry.kind == KEY_OPTIONAL && *number_field(entry) == entry.fallback)
                 value = nullptr;
             break;
         }

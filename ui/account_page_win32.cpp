@@ -1,6 +1,6 @@
 // The account page: server and how the connection to it is protected, user
-// name, password, APOP and leave-on-server, the connection test button, and the session log that the conversation
-// writes into while a test runs.
+// name, password, APOP and leave-on-server, the connection test button, and
+// the session log that the conversation writes into while a test runs.
 //
 // The password box never holds the password. Entering it empties it;
 // typing marks the password as edited; leaving it takes what was typed (or

@@ -40,7 +40,8 @@ TEST(ServerAddress, HostAndPort)
     };
     for (const auto& row : rows) {
         char host[NAME_CAPACITY] = "stale";
-        int port = server_split(row.server.c_str(), server_default_port(row.security), host, sizeof host);
+        int port =
+            server_split(row.server.c_str(), server_default_port(row.security), host, sizeof host);
         EXPECT_EQ(row.host, host) << row.server;
         EXPECT_EQ(row.port, port) << row.server;
     }

@@ -63,8 +63,8 @@ Outcome replay(const std::vector<std::string>& replies, size_t chunk)
 {
     for (const std::string& reply : replies) {
         size_t step = chunk == 0 ? reply.size() : chunk;
-        for (size_t at = 0; at < reply.size() && session.error_kind == 0 &&
-                            pop_state != POP_TLS_HANDSHAKE;
+        for (size_t at = 0;
+             at < reply.size() && session.error_kind == 0 && pop_state != POP_TLS_HANDSHAKE;
              at += step) {
             size_t count = std::min(step, reply.size() - at);
             pop_receive(reply.data() + at, (int)count);
