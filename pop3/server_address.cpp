@@ -19,11 +19,13 @@ int server_split(const char* server, int default_port, char* host, size_t capaci
         return default_port;
     int port = 0;
     for (const char* p = colon + 1; *p != '\0'; p++) {
-        if (*p < '0' || *p > '9' || port > 65535)
+        if (*p < '0' || *p > '9')
             return default_port;
         port = port * 10 + (*p - '0');
+        if (port > 65535)
+            return default_port;
     }
-    if (port < 1 || port > 65535)
+    if (port == 0)
         return default_port;
     size_t length = (size_t)(colon - server);
     if (length < capacity)

@@ -47,4 +47,14 @@ TEST(ServerAddress, HostAndPort)
     }
 }
 
+// A host longer than its buffer is cut there, as every text is.
+TEST(ServerAddress, HostCutAtItsCapacity)
+{
+    for (const char* server : {"abcd:995", "abcde:995", "abcdef:995"}) {
+        char host[5];
+        EXPECT_EQ(995, server_split(server, POP3_PORT, host, sizeof host)) << server;
+        EXPECT_STREQ("abcd", host) << server;
+    }
+}
+
 } // namespace
