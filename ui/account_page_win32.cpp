@@ -1,6 +1,6 @@
-// The account page: server, user name, password, APOP and leave-on-server,
-// the connection test button, and the session log that the conversation
-// writes into while a test runs.
+// The account page: server and how the connection to it is protected, user
+// name, password, APOP and leave-on-server, the connection test button, and
+// the session log that the conversation writes into while a test runs.
 //
 // The password box never holds the password. Entering it empties it;
 // typing marks the password as edited; leaving it takes what was typed (or
@@ -30,8 +30,11 @@ static bool initialised;
 static bool setting_password_box; // the program, not the user, changes the box
 static bool test_running;         // from the test button until the controller ends it
 
-static const int INPUTS[] = {IDC_ACCOUNT_SERVER, IDC_ACCOUNT_USER, IDC_ACCOUNT_PASSWORD,
-                             IDC_ACCOUNT_USEAPOP, IDC_ACCOUNT_USEUIDL};
+static const int INPUTS[] = {IDC_ACCOUNT_SERVER,   IDC_ACCOUNT_SECURITY, IDC_ACCOUNT_USER,
+                             IDC_ACCOUNT_PASSWORD, IDC_ACCOUNT_USEAPOP,  IDC_ACCOUNT_USEUIDL};
+
+// The drop-down list's items, in the order of the Security values.
+static const char* const SECURITY_ITEMS[] = {"なし", "TLS (995)", "STLS (110)"};
 
 static void set_password_box(HWND page, const char* text)
 {
@@ -61,12 +64,17 @@ static void store_account_fields(HWND page)
         settings.PASSWORD[0] = '\0';
     settings.USEAPOP = sheet_get_check(page, IDC_ACCOUNT_USEAPOP);
     settings.USEUIDL = sheet_get_check(page, IDC_ACCOUNT_USEUIDL);
+    LRESULT security = SendDlgItemMessageA(page, IDC_ACCOUNT_SECURITY, CB_GETCURSEL, 0, 0);
+    settings.SECURITY = security == CB_ERR ? SECURITY_NONE : (int32_t)security;
 }
 
 static void on_init(HWND page)
 {
     SetDlgItemTextA(page, IDC_ACCOUNT_SERVER, settings.SERVER);
     sheet_limit_text(page, IDC_ACCOUNT_SERVER, NAME_CAPACITY - 1);
+    for (const char* item : SECURITY_ITEMS)
+        SendDlgItemMessageA(page, IDC_ACCOUNT_SECURITY, CB_ADDSTRING, 0, (LPARAM)item);
+    SendDlgItemMessageA(page, IDC_ACCOUNT_SECURITY, CB_SETCURSEL, (WPARAM)settings.SECURITY, 0);
     SetDlgItemTextA(page, IDC_ACCOUNT_USER, settings.ACCOUNT);
     sheet_limit_text(page, IDC_ACCOUNT_USER, NAME_CAPACITY - 1);
     update_password_mask();
@@ -126,6 +134,10 @@ static void on_command(HWND page, int id, int code)
     case IDC_ACCOUNT_USEAPOP:
     case IDC_ACCOUNT_USEUIDL:
         if (code == BN_CLICKED)
+            sheet_page_changed(page);
+        break;
+    case IDC_ACCOUNT_SECURITY:
+        if (code == CBN_SELCHANGE)
             sheet_page_changed(page);
         break;
     case IDC_ACCOUNT_TEST:

@@ -31,6 +31,7 @@ struct Transcript {
     std::string error_text;
     int32_t message_count;
     int64_t total_size;
+    int32_t security = SECURITY_NONE;
 };
 
 struct Outcome {
@@ -41,27 +42,35 @@ struct Outcome {
     int64_t total_size;
 };
 
-void prepare(bool apop, bool uidl, const char* account = "bob", const char* password = "secret")
+void prepare(bool apop, bool uidl, const char* account = "bob", const char* password = "secret",
+             int32_t security = SECURITY_NONE)
 {
     fakes_reset();
     settings_reset();
     settings.USEAPOP = apop;
     settings.USEUIDL = uidl;
+    settings.SECURITY = security;
     strcpy(settings.ACCOUNT, account);
     strcpy(settings.plain_password, password);
     session = SessionResult();
     pop_reset();
 }
 
-// Feeds each reply in chunks of chunk bytes (0: whole), stopping at the first failure.
+// Feeds each reply in chunks of chunk bytes (0: whole), stopping at the first
+// failure. Once STLS is accepted the rest of the turn belongs to the
+// handshake, as the connection layer has it, and the handshake succeeds.
 Outcome replay(const std::vector<std::string>& replies, size_t chunk)
 {
     for (const std::string& reply : replies) {
         size_t step = chunk == 0 ? reply.size() : chunk;
-        for (size_t at = 0; at < reply.size() && session.error_kind == 0; at += step) {
+        for (size_t at = 0;
+             at < reply.size() && session.error_kind == 0 && pop_state != POP_TLS_HANDSHAKE;
+             at += step) {
             size_t count = std::min(step, reply.size() - at);
             pop_receive(reply.data() + at, (int)count);
         }
+        if (pop_state == POP_TLS_HANDSHAKE)
+            pop_tls_ready();
         if (session.error_kind != 0)
             break;
     }
@@ -179,6 +188,33 @@ const Transcript TRANSCRIPTS[] = {
      "APOP bob 3f18b52881e44c0cc6067f46e0ced7bc\r\n",
      APOP_GREETING + "APOP bob *****\r\n-ERR authentication failed\r\n",
      1, "-ERR authentication failed\r\n", 0, 0},
+    {"stls_keeps_the_greeting_time_stamp", true, false,
+     {APOP_GREETING, "+OK\r\n", "+OK\r\n", "+OK 1 369\r\n", "+OK\r\n"},
+     "STLS\r\nAPOP bob 3f18b52881e44c0cc6067f46e0ced7bc\r\nSTAT\r\nQUIT\r\n",
+     APOP_GREETING + "STLS\r\n+OK\r\nAPOP bob *****\r\n+OK\r\nSTAT\r\n+OK 1 369\r\nQUIT\r\n+OK\r\n",
+     0, "", 1, 369, SECURITY_STLS},
+    {"stls_then_user_pass_dropping_what_follows_the_ok", false, false,
+     {GREETING, "+OK go\r\n-ERR injected\r\n+OK 9 9\r\n", "+OK\r\n", "+OK\r\n", "+OK 2 320\r\n",
+      "+OK\r\n"},
+     "STLS\r\nUSER bob\r\nPASS secret\r\nSTAT\r\nQUIT\r\n",
+     GREETING + "STLS\r\n+OK go\r\nUSER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n"
+     "+OK 2 320\r\nQUIT\r\n+OK\r\n",
+     0, "", 2, 320, SECURITY_STLS},
+    {"stls_refused", true, false,
+     {APOP_GREETING, "-ERR not offered\r\n"},
+     "STLS\r\n",
+     APOP_GREETING + "STLS\r\n-ERR not offered\r\nサーバーがSTLSを受け付けません",
+     1, "サーバーがSTLSを受け付けません", 0, 0, SECURITY_STLS},
+    {"stls_with_apop_needs_the_time_stamp_first", true, false,
+     {GREETING},
+     "",
+     GREETING + "APOP非対応ｻｰﾊﾞｰまたは受信ﾃﾞｰﾀｴﾗｰ",
+     1, "APOP非対応ｻｰﾊﾞｰまたは受信ﾃﾞｰﾀｴﾗｰ", 0, 0, SECURITY_STLS},
+    {"tls_mode_sends_no_stls", false, false,
+     {GREETING, "+OK\r\n", "+OK\r\n", "+OK 0 0\r\n", "+OK\r\n"},
+     "USER bob\r\nPASS secret\r\nSTAT\r\nQUIT\r\n",
+     GREETING + "USER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n+OK 0 0\r\nQUIT\r\n+OK\r\n",
+     0, "", 0, 0, SECURITY_TLS},
 };
 // clang-format on
 
@@ -196,7 +232,7 @@ TEST_P(SessionTranscript, SameResultForEveryChunking)
     const Transcript& t = GetParam();
     for (size_t chunk : {0, 1, 2, 3, 5, 7, 13, 64}) {
         SCOPED_TRACE("chunk size " + std::to_string(chunk));
-        prepare(t.apop, t.uidl);
+        prepare(t.apop, t.uidl, "bob", "secret", t.security);
         Outcome out = replay(t.replies, chunk);
         EXPECT_EQ(t.sent, out.sent);
         EXPECT_EQ(t.log, out.log);
@@ -206,6 +242,8 @@ TEST_P(SessionTranscript, SameResultForEveryChunking)
         EXPECT_EQ(t.total_size, out.total_size);
         bool quit_sent = t.sent.size() >= 6 && t.sent.substr(t.sent.size() - 6) == "QUIT\r\n";
         EXPECT_EQ(quit_sent, pop_quit_sent());
+        bool stls_accepted = t.security == SECURITY_STLS && t.error_kind == 0;
+        EXPECT_EQ(stls_accepted ? 1 : 0, fake.tls_starts);
     }
 }
 

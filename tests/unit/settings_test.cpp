@@ -79,6 +79,7 @@ void expect_same(const Settings& a, const Settings& b, const std::string& contex
     SAME_NUMBER(AUTO_POPUP_CLOSE);
     SAME_NUMBER(AUTO_POPUP_CLOSE_TIME);
     SAME_NUMBER(USE_SYSTEMCOLOR);
+    SAME_NUMBER(SECURITY);
 #undef SAME_NUMBER
 #undef SAME_TEXT
 }
@@ -212,6 +213,9 @@ TEST(Settings, ValuesAreHeldToTheirRangesOnLoad)
         {"RETRY_INTERVAL=abc", &Settings::RETRY_INTERVAL, 0},
         {"RETRY_INTERVAL=", &Settings::RETRY_INTERVAL, 10},
         {"RETRY_INTERVAL=\"25\"", &Settings::RETRY_INTERVAL, 25},
+        {"SECURITY=2", &Settings::SECURITY, SECURITY_STLS},
+        {"SECURITY=3", &Settings::SECURITY, SECURITY_STLS},
+        {"SECURITY=-1", &Settings::SECURITY, SECURITY_NONE},
     };
     int n = 0;
     for (const auto& row : rows) {
@@ -363,11 +367,32 @@ TEST(Settings, SaveAndLoadGiveTheSameRecord)
     settings.USEUIDL = 1;
     settings.STOP_IF_MSG = 1;
     settings.AUTO_POPUP_CLOSE_TIME = 45;
+    settings.SECURITY = SECURITY_STLS;
     const Settings saved = settings;
     settings_save();
     load_from(path);
     expect_same(saved, settings, "after save and load");
     EXPECT_STREQ("パスワード", settings.plain_password);
+}
+
+// A file saved with no protection is the file as it was before the key
+// existed; the key follows the others while it is set, and goes again.
+TEST(Settings, SecurityIsWrittenOnlyWhenSet)
+{
+    std::string path = temp_file("security");
+    strcpy(ini_path, path.c_str());
+    settings_reset();
+    settings_save();
+    const std::string plain = read_file(path);
+    ASSERT_EQ(KEY_ORDER, keys_of(plain));
+    for (int32_t security : {SECURITY_TLS, SECURITY_STLS}) {
+        settings.SECURITY = security;
+        settings_save();
+        EXPECT_EQ(plain + "SECURITY=" + std::to_string(security) + "\r\n", read_file(path));
+    }
+    settings.SECURITY = SECURITY_NONE;
+    settings_save();
+    EXPECT_EQ(plain, read_file(path));
 }
 
 TEST(Settings, BooleansAreSavedAsOneOrZero)
