@@ -1,55 +1,40 @@
 """The settings sheet driven by real input: its pages, the numbers each box
 corrects, what OK writes to the INI file and Cancel leaves, and the
 connection test: its log, the locked sheet, abort, and closing the sheet."""
-import hashlib
-import re
+import struct
 
-from harness import (ABOUT, ACCOUNT, ACCOUNT_INPUTS, AUTO_CLOSE, AUTO_CLOSE_TIME, CANCEL,
-                     DEFAULTS, ERROR, IDM_CHECK, IDM_EXIT, INI_KEYS, INTERVAL, LOG, MAILER, NOTIFY,
-                     OK, PASSWORD, QUICK, RETRY_INTERVAL, RETRY_MAX, SAMPLE, SERVER, SILENT,
-                     SOUND_TEST, STARTUP_WAIT, STOP_IF_MSG, TABS, TEST_BUTTON, TIME_STAMP, TIMING,
-                     USE_BALLOON, USE_POPUP, USEAPOP, USER, USEUIDL, Behaviour, Sheet, count,
-                     find_sheet, holds_for, open_from_menu, popup_on_screen, region,
-                     run_connection_test, scripted_settings, start, tray_shows, wait_for)
+from harness import *
 
-NAVY, WHITE = (0x00, 0x00, 0x80), (0xFF, 0xFF, 0xFF)
+INTERVAL, STARTUP_WAIT, RETRY_MAX, RETRY_INTERVAL, STOP_IF_MSG = 1008, 1024, 1025, 1006, 1026
+USE_POPUP, USE_BALLOON, AUTO_CLOSE, AUTO_CLOSE_TIME, MAILER, SOUND_TEST = (
+    1007, 1030, 1040, 1041, 1005, 1017)
+TEST_BUTTON, SERVER, SECURITY, USER, PASSWORD, USEAPOP, USEUIDL, LOG = (
+    1000, 1004, 1028, 1021, 1022, 1023, 1007, 1027)
+ACCOUNT_INPUTS = (SERVER, SECURITY, USER, PASSWORD, USEAPOP, USEUIDL)
+POSITION, STARTUP, NORMAL_ICON = 1039, 1020, 1028
 NO_SERVER = "ｻｰﾊﾞｰ名を設定してください。"
 
 
 def layout_faults(sheet, tab):
-    """What a person would see wrong: controls cut off by the page's edge or
-    on each other, a page outside the frame, tabs in more than one row."""
+    """Controls cut off by the page's edge or lying on each other (an up-down
+    lies on its edit's border, a group box frames its rows)."""
+    page = next(c for c in sheet.record()["controls"] if c["hwnd"] == sheet.pages[tab])
+    controls = [c for c in sheet.controls(tab) if c["visible"]]
     inside = lambda a, b: b[0] <= a[0] and b[1] <= a[1] and a[2] <= b[2] and a[3] <= b[3]
-    record = sheet.record()
-    page = next(c for c in record["controls"] if c["hwnd"] == sheet.pages[tab])
-    faults = [] if inside(page["rect"], record["client"]) else [f"page {page['rect']} outside"]
-    if len({item["rect"][1] for item in sheet.tabs()["items"]}) != 1:
-        faults.append("tabs in more than one row")
-    controls = [c for c in record["controls"] if c["parent"] == page["hwnd"] and c["visible"]]
-    faults += [f"{c['id']} {c['text']!r} cut off" for c in controls
-               if not inside(c["rect"], page["rect"])]
-    # An up-down lies on its edit's border, and a group box frames its rows.
-    laid_out = [c for c in controls if c["class"] != "msctls_updown32" and c["id"] != -1]
-    faults += [f"{a['id']} on {b['id']}" for i, a in enumerate(laid_out) for b in laid_out[i + 1:]
-               if a["rect"][0] < b["rect"][2] and b["rect"][0] < a["rect"][2]
-               and a["rect"][1] < b["rect"][3] and b["rect"][1] < a["rect"][3]]
-    return faults
+    faults = [f"{c['id']} cut off" for c in controls if not inside(c["rect"], page["rect"])]
+    laid_out = [c["rect"] for c in controls if c["class"] != "msctls_updown32" and c["id"] != -1]
+    return faults + [f"{a} on {b}" for i, a in enumerate(laid_out) for b in laid_out[i + 1:]
+                     if a[0] < b[2] and b[0] < a[2] and a[1] < b[3] and b[1] < a[3]]
 
 
-# Typed into a box and the box left: what it shows then. Each box's last row
-# leaves the value OK stores.
-FALLBACKS = [
-    (TIMING, INTERVAL, "2", "5"),
+FALLBACKS = [  # typed into a box and the box left: what it shows; the last of each is stored
     (TIMING, INTERVAL, "61", "5"),
     (TIMING, INTERVAL, "123", "12"),  # the box takes two digits
     (TIMING, STARTUP_WAIT, "0", "3"),
     (TIMING, STARTUP_WAIT, "120", "120"),
-    (TIMING, RETRY_MAX, "95", "9"),  # one digit
     (TIMING, RETRY_MAX, "x", "x"),  # not a number reads 0, which is in range
-    (TIMING, RETRY_INTERVAL, "61", "10"),
     (TIMING, RETRY_INTERVAL, "9", "10"),
     (TIMING, RETRY_INTERVAL, "60", "60"),
-    (NOTIFY, AUTO_CLOSE_TIME, "0", "30"),
     (NOTIFY, AUTO_CLOSE_TIME, "100", "10"),
 ]
 STORED = {"INTERVAL": "12", "STARTUP_WAIT": "120", "RETRY_MAX": "0", "RETRY_INTERVAL": "60",
@@ -59,61 +44,33 @@ WIDE = {"INTERVAL": "120", "RETRY_MAX": "10", "RETRY_INTERVAL": "100"}  # wider 
 
 def test_pages_fit_and_their_numbers_fall_back(desktop):
     probe = desktop.probe
-    # White on navy: the sample shows them even with the system colours on.
-    app = start(desktop, dict(QUICK, USE_SYSTEMCOLOR=1, POPUPDLG_BACK_COLOR=0x800000,
-                              POPUPDLG_TEXT_COLOR=0xFFFFFF, USE_SOUND=1,
-                              SOUND_FILE="C:\\no\\such.wav", **WIDE))
+    app = start(desktop, dict(QUICK, USE_SOUND=1, SOUND_FILE="C:\\no\\such.wav", **WIDE))
     tray_shows(probe, NO_SERVER)
-    sheet = open_from_menu(desktop)
-    assert [item["text"] for item in sheet.tabs()["items"]] == TABS
-    assert [c["text"] for c in sheet.controls() if c["visible"] and c["class"] == "Button"] == [
-        "OK", "キャンセル"]
+    sheet = Sheet(desktop)
     # The sound test locks the page while the sound starts, and gives it back
     # whole with the focus still on its button; an unplayable file is not reported.
-    before = {c["id"]: c["enabled"] for c in sheet.controls(NOTIFY)}
     button = sheet.control(SOUND_TEST, NOTIFY)["hwnd"]
     sheet.click(SOUND_TEST, NOTIFY)
-    focus = lambda: probe.focus()["focus"]["hwnd"]
-    wait_for(focus, lambda hwnd: hwnd == button, what="the focus on the sound test")
-    holds_for(focus, lambda hwnd: hwnd == button, 1, "the focus on the sound test")
+    wait_for(probe.focus, lambda hwnd: hwnd == button, what="the focus on the sound test")
+    holds_for(probe.focus, lambda hwnd: hwnd == button, 1, "the focus on the sound test")
     sheet.focus_on(MAILER, NOTIFY)  # input is handled in order: the click is over
-    assert all(before.values())
-    assert {c["id"]: c["enabled"] for c in sheet.controls(NOTIFY)} == before
-    for tab in range(len(TABS)):
-        if tab != NOTIFY:
-            sheet.show(tab)
-        desktop.grab(f"page-{tab}")
-        assert layout_faults(sheet, tab) == [], TABS[tab]
-    assert sheet.text(1002, ABOUT) == "corvina v0.18"
+    assert all(c["enabled"] for c in sheet.controls(NOTIFY))
+    for tab in range(5):
+        sheet.show(tab)
+        assert layout_faults(sheet, tab) == [], tab
     # A stored number wider than its box shows whole, and OK keeps it so.
     assert [sheet.text(box, TIMING) for box in (INTERVAL, RETRY_MAX, RETRY_INTERVAL)] == [
         "120", "10", "100"]
     sheet.close(OK)
     assert {key: dict(app.ini_entries())[key] for key in WIDE} == WIDE
 
-    sheet = open_from_menu(desktop)
-    sample = region(desktop.grab(), sheet.control(SAMPLE, NOTIFY)["rect"])
-    assert count(sample, NAVY) > len(sample) * len(sample[0]) // 2 and count(sample, WHITE) > 0
+    sheet = Sheet(desktop)
     for row, (tab, box, typed, shown) in enumerate(FALLBACKS):
-        if sheet.tabs()["current"] != tab:
-            sheet.show(tab)
-        sheet.enter(box, tab, typed)
-        sheet.wait_text(box, tab, lambda text: text == shown, what=f"row {row}: {shown!r}")
+        sheet.show(tab)
+        sheet.type_into(box, tab, typed, leave=True)
+        sheet.wait_text(box, tab, shown)
     sheet.close(OK)
     assert {key: dict(app.ini_entries())[key] for key in STORED} == STORED
-
-    # "初期値に戻す" puts back the four defaults and leaves the stop switch alone.
-    ini = app.default_ini.read_bytes()
-    sheet = open_from_menu(desktop)
-    sheet.show(TIMING)
-    sheet.click(STOP_IF_MSG, TIMING)
-    sheet.click(DEFAULTS, TIMING)
-    boxes = (INTERVAL, STARTUP_WAIT, RETRY_MAX, RETRY_INTERVAL)
-    wait_for(lambda: [sheet.text(box, TIMING) for box in boxes],
-             lambda texts: texts == ["5", "3", "3", "10"], what="the defaults")
-    assert sheet.control(STOP_IF_MSG, TIMING)["checked"] == 1
-    sheet.close(CANCEL)
-    assert app.default_ini.read_bytes() == ini
 
 
 # An entry the box would correct on leaving it, still in the box when Enter
@@ -130,74 +87,118 @@ def test_enter_in_a_box_stores_what_leaving_it_would_show(desktop):
     app = start(desktop, QUICK)
     tray_shows(desktop.probe, NO_SERVER)
     for row, (tab, box, typed, key, stored) in enumerate(ENTER_WITH_FOCUS):
-        sheet = open_from_menu(desktop)
-        if tab != NOTIFY:
-            sheet.show(tab)
+        sheet = Sheet(desktop)
+        sheet.show(tab)
         sheet.type_into(box, tab, typed)
-        sheet.wait_text(box, tab, lambda text: text == typed, what=f"row {row}: typed")
+        sheet.wait_text(box, tab, typed)
         sheet.close(OK, key="Return")
         assert dict(app.ini_entries())[key] == stored, f"row {row}: {app.ini_entries()}"
+
+
+def write_icon(path):
+    """An .ico file: one opaque 16 x 16 image of 32 bits, an all-clear mask."""
+    image = struct.pack("<IiiHHIIiiII", 40, 16, 32, 1, 32, 0, 1088, 0, 0, 0, 0) + \
+        b"\0\0\xff\xff" * 256 + bytes(64)
+    path.write_bytes(struct.pack("<HHHBBBBHHII", 0, 1, 1, 16, 16, 0, 0, 1, 32, len(image), 22)
+                     + image)
+
+
+def startup_shortcuts(desktop):
+    """The files in the Startup folder (Wine spells it "StartUp")."""
+    return [file for folder in desktop.prefix.glob("drive_c/users/*/AppData/Roaming/Microsoft/"
+                                                   "Windows/Start Menu/Programs/*")
+            if folder.name.lower() == "startup" for file in folder.iterdir()]
 
 
 def test_ok_at_first_start_writes_every_setting_in_order(desktop, mailbox):
     probe = desktop.probe
     mailbox.add_message(size=700)
-    app = desktop.corvina()
-    probe.load_exe(app.exe)
-    app.start()  # no INI file: the sheet opens by itself
-    sheet = Sheet(desktop)
-    for box in (USE_POPUP, USE_BALLOON, AUTO_CLOSE):
+    write_icon(desktop.prefix / "drive_c" / "red.ico")
+    app = Corvina(desktop, desktop.folder / "program").start()  # no INI file: the sheet first
+    sheet = Sheet(desktop, from_menu=False)
+    for box in (USE_POPUP, USE_BALLOON, AUTO_CLOSE, STARTUP):
         sheet.click(box, NOTIFY)
-    sheet.enter(AUTO_CLOSE_TIME, NOTIFY, "12")
-    sheet.enter(MAILER, NOTIFY, "C:\\mail\\mailer.exe /x")
+    sheet.type_into(AUTO_CLOSE_TIME, NOTIFY, "12", leave=True)
+    sheet.type_into(MAILER, NOTIFY, "C:\\mail\\mailer.exe /x", leave=True)
+    # The position picker: Esc does not close it, the click chooses the cell
+    # under it (12 x 9 pixels from (10, 10)), its one button closes it.
+    sheet.click(POSITION, NOTIFY)
+    picker = wait_for(lambda: [d for d in probe.dialogs() if d["owner"] == sheet.hwnd],
+                      what="the position picker")[0]
+    desktop.key("Escape")
+    desktop.click(picker["client"][0] + 22, picker["client"][1] + 28)
+    desktop.click_centre(picker["controls"][0]["rect"])
     sheet.show(ACCOUNT)
-    for box, text in ((SERVER, "127.0.0.1"), (USER, mailbox.name), (PASSWORD, mailbox.password)):
-        sheet.enter(box, ACCOUNT, text)
+    for box, text in ((SERVER, "localhost"), (USER, mailbox.name), (PASSWORD, "secret")):
+        sheet.type_into(box, ACCOUNT, text, leave=True)
+    sheet.click(SECURITY, ACCOUNT)  # the drop-down list, its third item
+    desktop.key("Home", "Down", "Down", "Return")
+    sheet.wait_text(SECURITY, ACCOUNT, "STLS (110)")
     sheet.click(USEAPOP, ACCOUNT)  # on by default
     sheet.click(USEUIDL, ACCOUNT)
+    desktop.grab("account-page")
+    sheet.show(ICONS)
+    sheet.type_into(NORMAL_ICON, ICONS, "C:\\red.ico", leave=True)
     sheet.show(TIMING)
-    sheet.enter(INTERVAL, TIMING, "7")
+    sheet.type_into(INTERVAL, TIMING, "7", leave=True)
     sheet.click(STOP_IF_MSG, TIMING)
     wait_for(lambda: [sheet.control(STOP_IF_MSG, TIMING)["checked"],
                       sheet.control(USEUIDL, ACCOUNT)["checked"]],
              lambda checks: checks == [1, 1], what="the last clicks taken")
     sheet.close(OK)
     entries = app.ini_entries()
-    assert [key for key, _ in entries] == list(INI_KEYS)
+    assert [key for key, _ in entries] == list(INI_KEYS) + ["SECURITY"]
     values = dict(entries)
     stored = values.pop("PASSWORD")  # the program logs in with it below
-    assert len(stored) == 36 + 8 * len(mailbox.password) and mailbox.password not in stored
+    assert len(stored) == 36 + 8 * len("secret") and "secret" not in stored
     assert values == {
-        "SERVER": "127.0.0.1", "ACCOUNT": mailbox.name, "USEAPOP": "0", "USEUIDL": "1",
+        "SERVER": "localhost", "ACCOUNT": mailbox.name, "USEAPOP": "0", "USEUIDL": "1",
         "INTERVAL": "7", "STARTUP_WAIT": "3", "RETRY_MAX": "3", "RETRY_INTERVAL": "10",
         "MAILER": "C:\\mail\\mailer.exe /x", "USE_SOUND": "0", "SOUND_FILE": "",
         "BACK_COLOR": "65280", "STOP_IF_MSG": "1", "USE_POPUPDLG": "1",
         "POPUPDLG_TEXT_COLOR": "0", "POPUPDLG_BACK_COLOR": "65535", "USE_SYSTEMCOLOR": "0",
-        "POPUPDLG_X": "6", "POPUPDLG_Y": "6", "USE_BALOON": "1", "POPUP_ICON": "",
-        "NORMAL_ICON": "", "CHECK_ICON": "", "ARRIVE_ICON": "", "ERROR_ICON": "",
-        "WAIT_ICON": "", "AUTO_POPUP_CLOSE": "1", "AUTO_POPUP_CLOSE_TIME": "12"}
-    # The start-up wait runs with the new settings; a restart reads the file.
+        "POPUPDLG_X": "1", "POPUPDLG_Y": "2", "USE_BALOON": "1", "POPUP_ICON": "",
+        "NORMAL_ICON": "C:\\red.ico", "CHECK_ICON": "", "ARRIVE_ICON": "", "ERROR_ICON": "",
+        "WAIT_ICON": "", "AUTO_POPUP_CLOSE": "1", "AUTO_POPUP_CLOSE_TIME": "12", "SECURITY": "2"}
+    (shortcut,) = startup_shortcuts(desktop)  # to this program, to start hidden with /s
+    assert shortcut.name == "メールチェッカー.lnk" and any(windows_path(app.exe).encode(code) in
+                                                   shortcut.read_bytes() for code in ("cp932", "utf-16-le"))
+    # The start-up wait runs with the new settings, over STLS; a restart reads
+    # the file; the icon is the file's; the popup stands at its place.
     tray_shows(probe, "1 通のメール (700 バイト)")
     probe.command(IDM_EXIT)
     assert app.wait_exit() == 0
     app.start()
-    wait_for(probe.icon, lambda icon: icon["present"], what="the restarted program's icon")
-    tray_shows(probe, "1 通のメール (700 バイト)")
+    tray_shows(probe, "1 通のメール (700 バイト)", "other")
+    popup = wait_for(probe.popup, popup_on_screen, what="the popup")
+    (left, top, right, bottom), area = popup["rect"], popup["work_area"]
+    assert [left, top] == [area[0] + (area[2] - area[0] - right + left) // 6,
+                           area[1] + (area[3] - area[1] - bottom + top) * 2 // 6]
+    # Back to no protection and no shortcut: the key goes, and the shortcut.
+    sheet = Sheet(desktop)
+    sheet.click(STARTUP, NOTIFY)
+    sheet.show(ACCOUNT)
+    sheet.click(SECURITY, ACCOUNT)
+    desktop.key("Home", "Return")
+    sheet.wait_text(SECURITY, ACCOUNT, "なし")
+    sheet.close(OK)
+    assert [key for key, _ in app.ini_entries()] == list(INI_KEYS) and not startup_shortcuts(desktop)
 
 
 def lock_state(sheet):
     """What a running test locks: tabs, OK, Cancel and the inputs; and what it leaves."""
     controls = {c["id"]: c for c in sheet.controls(ACCOUNT)}
-    return {"tabs": sheet.tabs()["enabled"],
-            "ok": sheet.control(OK)["enabled"], "cancel": sheet.control(CANCEL)["enabled"],
+    strip = next(c for c in sheet.controls() if c["class"] == "SysTabControl32")
+    return {"tabs": strip["enabled"], "ok": sheet.control(OK)["enabled"],
+            "cancel": sheet.control(CANCEL)["enabled"],
             "inputs": [controls[i]["enabled"] for i in ACCOUNT_INPUTS],
             "button": (controls[TEST_BUTTON]["text"], controls[TEST_BUTTON]["enabled"]),
             "log": (controls[LOG]["text"], controls[LOG]["enabled"])}
 
 
 def unlocked(button, log):
-    return {"tabs": True, "ok": True, "cancel": True, "inputs": [True] * 5,
-            "button": (button, True), "log": (log, True)}
+    return {"tabs": 1, "ok": 1, "cancel": 1, "inputs": [1] * 6, "button": (button, 1),
+            "log": (log, 1)}
 
 
 def test_the_connection_test_logs_locks_aborts_and_cancels(desktop, pop3):
@@ -206,8 +207,8 @@ def test_the_connection_test_logs_locks_aborts_and_cancels(desktop, pop3):
     app = start(desktop, scripted_settings(pop3, USEUIDL=1, USE_POPUPDLG=1, USE_BALOON=1))
     tray_shows(probe, "1 通のメール (1000 バイト)")
     wait_for(probe.popup, popup_on_screen, what="the popup")
-    ini = app.default_ini.read_bytes()
-    sheet = open_from_menu(desktop)  # opening the sheet takes note of the mail
+    ini = app.ini.read_bytes()
+    sheet = Sheet(desktop)  # opening the sheet takes note of the mail
     assert app.uidl_lines() == ["uid-1"]
     sheet.show(ACCOUNT)
     assert lock_state(sheet) == unlocked("通信テスト", "")
@@ -228,25 +229,24 @@ def test_the_connection_test_logs_locks_aborts_and_cancels(desktop, pop3):
 
     # Cancel keeps the file and the settings from before: a check logs in with USER.
     sheet.close(CANCEL)
-    assert app.default_ini.read_bytes() == ini
+    assert app.ini.read_bytes() == ini
     probe.command(IDM_CHECK)
     wait_for(lambda: pop3.connection(2).lines[:1], lambda l: l == [b"USER alice\r\n"], what="USER")
 
-    sheet = open_from_menu(desktop)
+    sheet = Sheet(desktop)
     sheet.show(ACCOUNT)
     sheet.click(TEST_BUTTON, ACCOUNT)
     # The page locks at the click, the sheet's buttons once the test runs.
-    locked = {"tabs": False, "ok": False, "cancel": False, "inputs": [False] * 5,
-              "button": ("中止", True), "log": ("", True)}
+    locked = {"tabs": 0, "ok": 0, "cancel": 0, "inputs": [0] * 6, "button": ("中止", 1),
+              "log": ("", 1)}
     wait_for(lambda: lock_state(sheet), lambda state: state == locked, what="the sheet locked")
-    desktop.grab("test-running")
     # A click on a locked tab does nothing; input is handled in order, so by
     # the time the abort is seen, this click has been handled too.
-    desktop.click_centre(sheet.tabs()["items"][TIMING]["rect"])
+    desktop.click_centre(sheet.tab(TIMING)["rect"])
     sheet.click(TEST_BUTTON, ACCOUNT)
     aborted = unlocked("テスト", "処理を中止しました")
     wait_for(lambda: lock_state(sheet), lambda state: state == aborted, what="the test aborted")
-    assert sheet.tabs()["current"] == ACCOUNT
+    assert sheet.tab(0)["current"] == ACCOUNT
     tray_shows(probe, "処理を中止しました", ERROR)
     wait_for(lambda: pop3.connection(3).closed_by, lambda by: by == "client", what="closed")
     assert pop3.connection(3).lines == []
@@ -276,7 +276,7 @@ def test_closing_the_sheet_during_a_test_leaves_no_session_behind(desktop, pop3)
     pop3.play(Behaviour(faults={"USER": SILENT}))
     start(desktop, scripted_settings(pop3, STARTUP_WAIT=120))
     for number, (how, close) in enumerate(CLOSING):
-        sheet = open_from_menu(desktop)
+        sheet = Sheet(desktop)
         sheet.show(ACCOUNT)
         sheet.click(TEST_BUTTON, ACCOUNT)
         wait_for(lambda: pop3.connection(number).lines, what=f"{how}: the test's USER")
