@@ -1,33 +1,14 @@
 """The end-to-end harness: corvina.exe under Wine in Xvfb, watched by the probe
-(trayprobe.exe), against Dovecot and a scripted POP3 server.
+(trayprobe.exe), against Dovecot and a scripted POP3 server, all in a network
+namespace of the layer's own (E2E_NETNS), so 127.0.0.1:110 is free whatever
+the machine runs. A test names the fixtures it needs as parameters: case,
+desktop, pop3, mailbox.
 
     python3 -m harness setup | teardown       CTest's fixture (the namespace, Dovecot)
     python3 -m harness test_x.py [names...]   runs the test_* functions of a module
-
-Everything listens in a network namespace of the layer's own (E2E_NETNS), so
-127.0.0.1:110 is free whatever the machine runs. A test names the fixtures
-it needs as parameters: case, desktop, pop3, mailbox.
 """
-import datetime
-import fcntl
-import hashlib
-import importlib.util
-import inspect
-import ipaddress
-import json
-import os
-import poplib
-import re
-import select
-import shutil
-import socket
-import ssl
-import subprocess
-import sys
-import threading
-import time
-import traceback
-import uuid
+import datetime, fcntl, hashlib, importlib.util, inspect, ipaddress, json, os, poplib, re
+import select, shutil, socket, ssl, subprocess, sys, threading, time, traceback, uuid
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -42,13 +23,13 @@ QUICK = {"STARTUP_WAIT": 0, "RETRY_MAX": 0, "USEAPOP": 0}  # the first check at 
 SECRET = "EzCx92Zal7z2Sep9lnN26c/D8Cd9Fbf8be0bb42d05B06X+SSk2d6ai00n6ebmF8eef87R02zxgace0euk29"
 SECRET_CRLF = ("EzCxyepi8u2x3DD0YnSDRR9Fj5ZSc80h52abm00e41dB0G9101X+0zncb3Rk9cl16CDf032wN8a1Elfra"
                "d784b/aHb2fa5f3aa7R")
-INI_KEYS = (
+INI_KEYS = [  # then SECURITY, only when not 0
     "SERVER", "ACCOUNT", "PASSWORD", "USEAPOP", "USEUIDL", "INTERVAL", "STARTUP_WAIT",
     "RETRY_MAX", "RETRY_INTERVAL", "MAILER", "USE_SOUND", "SOUND_FILE", "BACK_COLOR",
     "STOP_IF_MSG", "USE_POPUPDLG", "POPUPDLG_TEXT_COLOR", "POPUPDLG_BACK_COLOR",
     "USE_SYSTEMCOLOR", "POPUPDLG_X", "POPUPDLG_Y", "USE_BALOON", "POPUP_ICON", "NORMAL_ICON",
     "CHECK_ICON", "ARRIVE_ICON", "ERROR_ICON", "WAIT_ICON", "AUTO_POPUP_CLOSE",
-    "AUTO_POPUP_CLOSE_TIME")  # then SECURITY, only when not 0
+    "AUTO_POPUP_CLOSE_TIME"]
 
 
 def wait_for(observe, condition=bool, timeout=10.0, what="the condition"):
@@ -75,46 +56,38 @@ def windows_path(path):
 
 def outcome_text(count, size):
     """The tool tip after a check that found count messages of size bytes."""
-    if count == 0:
-        return "新着メールはありません"
-    if size < 2048:
-        return f"{count} 通のメール ({size} バイト)"
     unit, name = (1024, "K") if size < 2 * 1024 * 1024 else (1024 * 1024, "M")
-    return f"{count} 通のメール ({-(-size // unit)}{name}バイト)"
+    return "新着メールはありません" if count == 0 else f"{count} 通のメール ({size} バイト)" \
+        if size < 2048 else f"{count} 通のメール ({-(-size // unit)}{name}バイト)"
 
 
 def make_certificates():
-    """A test CA that only the template prefix trusts, another CA nobody
-    trusts, and server certificates: good, expired, for another name only,
-    and from the unknown CA."""
+    """A test CA that only the template prefix trusts, a CA nobody trusts, and
+    server certificates: good, expired, for another name only, from the other CA."""
     from cryptography import x509
-    from cryptography.hazmat.primitives import hashes, serialization
+    from cryptography.hazmat.primitives import hashes, serialization as form
     from cryptography.hazmat.primitives.asymmetric import rsa
-    now, day, pem = datetime.datetime.now(datetime.timezone.utc), datetime.timedelta(days=1), \
-        serialization.Encoding.PEM
+    now, day = datetime.datetime.now(datetime.timezone.utc), datetime.timedelta(days=1)
 
-    def issue(name, issuer, names=(), first=-1, last=3650):
+    def issue(name, issuer=None, names=(), first=-1, last=3650):
         key = rsa.generate_private_key(public_exponent=65537, key_size=2048)
         subject = x509.Name([x509.NameAttribute(x509.NameOID.COMMON_NAME, name)])
-        builder = x509.CertificateBuilder(subject, issuer[1].subject if issuer else subject,
-                                          key.public_key(), x509.random_serial_number(),
-                                          now + first * day, now + last * day)
-        builder = builder.add_extension(x509.SubjectAlternativeName(names), False) if names else \
-            builder.add_extension(x509.BasicConstraints(ca=True, path_length=None), True)
-        return key, builder.sign(issuer[0] if issuer else key, hashes.SHA256())
+        cert = x509.CertificateBuilder(subject, issuer[1].subject if issuer else subject,
+                                       key.public_key(), x509.random_serial_number(),
+                                       now + first * day, now + last * day).add_extension(
+            x509.SubjectAlternativeName(names) if names else x509.BasicConstraints(True, None),
+            not names).sign(issuer[0] if issuer else key, hashes.SHA256())
+        (CERTS / f"{name}.key").write_bytes(key.private_bytes(
+            form.Encoding.PEM, form.PrivateFormat.PKCS8, form.NoEncryption()))
+        (CERTS / f"{name}.pem").write_bytes(cert.public_bytes(form.Encoding.PEM))
+        (CERTS / f"{name}.der").write_bytes(cert.public_bytes(form.Encoding.DER))
+        return key, cert
 
     CERTS.mkdir(parents=True, exist_ok=True)
     here = [x509.DNSName("localhost"), x509.IPAddress(ipaddress.ip_address(HOST))]
-    ca, unknown = issue("corvina test CA", None), issue("unknown CA", None)
-    (CERTS / "ca.der").write_bytes(ca[1].public_bytes(serialization.Encoding.DER))
-    for label, issuer, names, first, last in (
-            ("good", ca, here, -1, 3650), ("expired", ca, here, -30, -2),
-            ("wrongname", ca, [x509.DNSName("mail.example.org")], -1, 3650),
-            ("unknown", unknown, here, -1, 3650)):
-        key, cert = issue(label, issuer, names, first, last)
-        (CERTS / f"{label}.pem").write_bytes(cert.public_bytes(pem))
-        (CERTS / f"{label}.key").write_bytes(key.private_bytes(
-            pem, serialization.PrivateFormat.PKCS8, serialization.NoEncryption()))
+    ca = issue("ca")
+    issue("good", ca, here), issue("expired", ca, here, -30, -2)
+    issue("wrongname", ca, [x509.DNSName("mail.example.org")]), issue("unknown", issue("other"), here)
 
 
 def trust_reg():
@@ -174,22 +147,14 @@ def start_dovecot():
     folder = dovecot_folder()
     for sub in ("run", "state", "mail"):
         (folder / sub).mkdir(parents=True, exist_ok=True)
-    for path in (folder, folder / "run"):
-        path.chmod(0o755)
+    folder.chmod(0o755), (folder / "run").chmod(0o755)
     shutil.chown(folder / "mail", "nobody", "nogroup")
-    (folder / "passwd").touch()
-    (folder / "passwd").chmod(0o644)
+    (folder / "passwd").touch(0o644)
     (folder / "dovecot.conf").write_text(DOVECOT_CONFIG.format(host=HOST, runtime=folder,
                                                                certs=CERTS))
     # The daemon must not keep CTest's output pipes open: CTest waits for them.
     subprocess.run(["dovecot", "-c", folder / "dovecot.conf"], check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-
-def stop_dovecot():
-    """Stops the Dovecot of our configuration (doveadm finds it by its base_dir)."""
-    if (dovecot_folder() / "run" / "master.pid").exists():
-        subprocess.run(["doveadm", "-c", dovecot_folder() / "dovecot.conf", "stop"])
 
 
 class Mailbox:
@@ -204,7 +169,7 @@ class Mailbox:
         with open(dovecot_folder() / "passwd", "a") as passwd:
             fcntl.flock(passwd, fcntl.LOCK_EX)
             passwd.write(f"{self.name}:{{PLAIN}}secret::::::nodelay=y\n")
-        wait_for(lambda: self.listing() is not None, timeout=20, what="Dovecot to answer")
+        wait_for(self.listing, lambda seen: seen is not None, timeout=20, what="Dovecot")
 
     def add_message(self, size=1000):
         """Delivers a message of exactly size bytes as LIST counts them; returns its key."""
@@ -221,18 +186,15 @@ class Mailbox:
             path.unlink()
 
     def listing(self):
-        """Dovecot's own (unique id, size) of each message, in message order; None
-        while it cannot log in."""
+        """Dovecot's own (id, size) of each message, in order; None while it cannot log in."""
         try:
             pop = poplib.POP3(HOST, PORT, timeout=20)
-            pop.user(self.name)
-            pop.pass_("secret")
+            pop.user(self.name), pop.pass_("secret")
         except (poplib.error_proto, OSError):
             return None
-        ids = [line.split()[1].decode() for line in pop.uidl()[1]]
-        sizes = [int(line.split()[1]) for line in pop.list()[1]]
+        ids, sizes = ([line.split()[1] for line in answer[1]] for answer in (pop.uidl(), pop.list()))
         pop.quit()
-        return list(zip(ids, sizes))
+        return [(uid.decode(), int(size)) for uid, size in zip(ids, sizes)]
 
     def uidl(self):
         return [uid for uid, _ in self.listing()]
@@ -248,8 +210,7 @@ class Action:
     silent: bool = False  # then it answers nothing more, but keeps reading
 
 
-CLOSE, SILENT = Action(close=True), Action(silent=True)
-TIME_STAMP = b"<1896.697170952@corvina.test>"
+CLOSE, SILENT, TIME_STAMP = Action(close=True), Action(silent=True), b"<1896.69717@corvina.test>"
 
 
 def reply(*lines, close=False):
@@ -258,10 +219,10 @@ def reply(*lines, close=False):
 
 @dataclass
 class Behaviour:
-    """greeting: the first line, or an Action; messages: their sizes; uids:
-    their ids (default uid-1, ...); faults: command word -> Action, used
-    instead of the normal answer. cert: the certificate for TLS, from the
-    first byte when implicit, else after STLS; step: TLS bytes per write."""
+    """greeting: the first line, or an Action; messages: their sizes; uids: their
+    ids (default uid-1, ...); faults: command word -> Action, instead of the
+    normal answer; cert: the certificate for TLS, from the first byte when
+    implicit, else after STLS; step: TLS bytes per write."""
     greeting: object = b"+OK corvina test server ready " + TIME_STAMP
     messages: tuple = (1000,)
     uids: tuple = None
@@ -285,23 +246,22 @@ class Tls:
     def __init__(self, sock, behaviour):
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(CERTS / f"{behaviour.cert}.pem", CERTS / f"{behaviour.cert}.key")
-        self.sock, self.step, self.incoming, self.outgoing = sock, behaviour.step, \
-            ssl.MemoryBIO(), ssl.MemoryBIO()
-        self.tls = context.wrap_bio(self.incoming, self.outgoing, server_side=True)
+        self.sock, self.step, self.incoming = sock, behaviour.step, ssl.MemoryBIO()
+        self.tls = context.wrap_bio(self.incoming, outgoing := ssl.MemoryBIO(), server_side=True)
+        self.outgoing = outgoing
         self._pump(self.tls.do_handshake)
 
     def _pump(self, operation):
         while True:
             try:
                 result = operation()
-                break
+                self.sendall(b"")
+                return result
             except ssl.SSLWantReadError:
                 self.sendall(b"")
                 if not (data := self.sock.recv(65536)):
                     return b""
                 self.incoming.write(data)
-        self.sendall(b"")
-        return result
 
     def sendall(self, data):
         if data:
@@ -350,9 +310,8 @@ class ScriptedPop3:
             except OSError:
                 return
             sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-            connection = Connection(time.monotonic())
             behaviour = self._behaviours[min(len(self.connections), len(self._behaviours) - 1)]
-            self.connections.append(connection)
+            self.connections.append(connection := Connection(time.monotonic()))
             threading.Thread(target=self._serve, args=(sock, connection, behaviour),
                              daemon=True).start()
 
@@ -365,17 +324,15 @@ class ScriptedPop3:
             connection.closed_by = connection.closed_by or "client"
 
     def _converse(self, sock, connection, behaviour):
-        stream = Tls(sock, behaviour) if behaviour.implicit else sock
-
         def act(action):
             stream.sendall(action.data)
-            if action.close:
-                connection.closed_by = "server"
+            connection.closed_by = "server" if action.close else None
             return "closed" if action.close else "silent" if action.silent else "on"
-        greeting, user, logged_in, pending = behaviour.greeting, None, False, b""
+        stream = Tls(sock, behaviour) if behaviour.implicit else sock
+        greeting = behaviour.greeting
         greeting = greeting if isinstance(greeting, Action) else Action(greeting + b"\r\n")
         state, stamp = act(greeting), (re.findall(rb"<[^>]*>", greeting.data[:200]) or [b""])[0]
-        sizes = behaviour.messages
+        user, logged_in, pending, sizes = None, False, b"", behaviour.messages
         uids = behaviour.uids or [b"uid-%d" % (i + 1) for i in range(len(sizes))]
         while state != "closed":
             if not (chunk := stream.recv(65536)):
@@ -386,13 +343,13 @@ class ScriptedPop3:
                 line, pending = pending.split(b"\n", 1)
                 connection.lines.append(line + b"\n")
                 words = line.rstrip(b"\r").split() or [b""]
-                verb = words[0].upper().decode("latin-1")
+                verb, answer = words[0].upper().decode("latin-1"), b"-ERR not logged in"
                 if state == "silent":
                     continue
-                if verb in behaviour.faults:
+                elif verb in behaviour.faults:
                     state = act(behaviour.faults[verb])
                     continue
-                if verb == "USER":
+                elif verb == "USER":
                     user, answer = words[1:], b"+OK"
                 elif verb in ("PASS", "APOP"):
                     digest = hashlib.md5(stamp + b"secret").hexdigest().encode()
@@ -406,21 +363,17 @@ class ScriptedPop3:
                 elif verb == "QUIT":
                     state = act(reply(b"+OK bye", close=True))
                     continue
-                elif not logged_in:
-                    answer = b"-ERR not logged in"
-                elif verb == "STAT":
+                elif logged_in and verb == "STAT":
                     answer = b"+OK %d %d" % (len(sizes), sum(sizes))
-                elif verb in ("LIST", "UIDL"):
+                elif logged_in and verb in ("LIST", "UIDL"):
                     values = [b"%d" % s for s in sizes] if verb == "LIST" else uids
                     answer = b"\r\n".join([b"+OK"] + [b"%d %s" % (i + 1, v)
                                                       for i, v in enumerate(values)] + [b"."])
-                else:
-                    answer = b"-ERR unknown command"
                 stream.sendall(answer + b"\r\n")
 
 
-# The desktop: a fresh Wine prefix, Xvfb on a display no one has claimed,
-# and the probe, which owns the task bar that Wine's shell32 reports to.
+# The desktop: a fresh Wine prefix, Xvfb on a display of its own, and the
+# probe, which owns the task bar that Wine's shell32 reports to.
 
 def _template():
     """The prefix every test copies: made once, with Wine's virtual desktop
@@ -431,12 +384,11 @@ def _template():
         ready = path / f".e2e-{hashlib.sha1((CERTS / 'ca.der').read_bytes()).hexdigest()}"
         if not ready.exists():
             (WORK / "trust.reg").write_text(trust_reg())
-            for key, name, value in (("", "Desktop", "Default"), ("\\Desktops", "Default",
-                                                                  "1024x768")):
-                subprocess.run([WINE_RUN, path, "reg", "add", "HKCU\\Software\\Wine\\Explorer" + key,
-                                "/v", name, "/d", value, "/f"], check=True, capture_output=True)
-            subprocess.run([WINE_RUN, path, "reg", "import", windows_path(WORK / "trust.reg")],
-                           check=True, capture_output=True)
+            for command in (["add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop", "/d",
+                             "Default", "/f"], ["add", "HKCU\\Software\\Wine\\Explorer\\Desktops",
+                                                "/v", "Default", "/d", "1024x768", "/f"],
+                            ["import", windows_path(WORK / "trust.reg")]):
+                subprocess.run([WINE_RUN, path, "reg", *command], check=True, capture_output=True)
             stop_wine(path)  # its registry written out before it is copied
             ready.touch()
     return path
@@ -448,41 +400,14 @@ def stop_wine(prefix):
     env = dict(os.environ, WINEPREFIX=str(prefix))
     for _ in range(3):  # a program still starting escapes one kill
         subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
-        try:
-            subprocess.run(["/usr/lib/wine/wineserver", "-w"], env=env, timeout=10)
+        if subprocess.run(["timeout", "10", "/usr/lib/wine/wineserver", "-w"], env=env).returncode == 0:
             break
-        except subprocess.TimeoutExpired:
-            pass
     try:
         folder = Path("/tmp", (prefix / "wineserver").read_text().strip())
         shutil.rmtree(folder / f"server-{prefix.stat().st_dev:x}-{prefix.stat().st_ino:x}")
         folder.rmdir()  # unless another prefix's server lives there too
     except OSError:
         pass
-
-
-def start_xvfb(log):
-    """Xvfb claims a display by making its lock file, which fails when another
-    server was first: then the next free number is tried."""
-    for number in range(70, 270):
-        if os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}"):
-            continue
-        read_end, write_end = os.pipe()
-        process = subprocess.Popen(["Xvfb", f":{number}", "-displayfd", str(write_end), "-screen",
-                                    "0", "1024x768x24", "-nolisten", "tcp"], pass_fds=[write_end],
-                                   stdout=log, stderr=log)
-        os.close(write_end)
-        ready = b""
-        while not ready.endswith(b"\n") and select.select([read_end], [], [], 60)[0]:
-            if not (chunk := os.read(read_end, 64)):  # the number and its line end: two writes
-                break
-            ready += chunk
-        os.close(read_end)
-        if ready.endswith(b"\n"):
-            return process, f":{number}"
-        process.kill()
-        process.wait()
-    raise RuntimeError("no display for Xvfb")
 
 
 class Probe:
@@ -520,7 +445,7 @@ class Probe:
         return self.icons(1 << 30)["seq"]
 
     def menu(self):
-        """The open menu's items: id, grayed, checked, rect, text."""
+        """The open menu's items: id, grayed, checked, rect (4 numbers), text."""
         return [[*map(int, line.split("\t")[:7]), line.split("\t")[7]]
                 for line in self.call("menu").splitlines()]
 
@@ -550,10 +475,10 @@ class Corvina:
         """With settings, written to the INI file (code page 932, CR LF) and
         named with /I, the path right after the option's letter."""
         if settings is not None:
-            self.ini.write_bytes(b"[CONFIG]\r\n" + b"".join(key.encode() + b"=" + str(value).encode("cp932") +
-                                          b"\r\n" for key, value in settings.items()))
-        arguments = (["/I" + windows_path(self.ini)] if settings is not None else []) + list(args)
-        self.process = self.desktop.start(self.exe, *arguments, log="corvina")
+            self.ini.write_bytes(b"[CONFIG]\r\n" + b"".join(key.encode() + b"=" + str(
+                value).encode("cp932") + b"\r\n" for key, value in settings.items()))
+            args = ["/I" + windows_path(self.ini), *args]
+        self.process = self.desktop.start(self.exe, *args, log="corvina")
         return self
 
     def ini_entries(self):
@@ -562,8 +487,7 @@ class Corvina:
         return [tuple(line.split("=", 1)) for line in text.split("\r\n") if "=" in line]
 
     def uidl_lines(self):
-        return self.uidl_file.read_bytes().decode("latin-1").splitlines() \
-            if self.uidl_file.exists() else None
+        return self.uidl_file.read_bytes().decode("latin-1").splitlines() if self.uidl_file.exists() else None
 
     def wait_exit(self, timeout=10):
         return self.process.wait(timeout)
@@ -578,8 +502,14 @@ class Desktop:
         shutil.copytree(template, self.prefix, symlinks=True, ignore=shutil.ignore_patterns(
             "wineserver"), copy_function=lambda s, t: (shutil.copy2 if s.endswith(".reg")
                                                        else os.link)(s, t))
-        with open(folder / "xvfb.log", "ab") as log:
-            self._xvfb, self.display = start_xvfb(log)
+        # Xvfb takes the first display free and names it on the pipe.
+        read_end, write_end = os.pipe()
+        self._xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                                       "1024x768x24", "-nolisten", "tcp"], pass_fds=[write_end],
+                                      stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            self.display = ":" + pipe.readline().strip()
         try:
             self.probe = Probe(self.start(os.environ["TRAYPROBE_EXE"], log="probe",
                                           stdin=subprocess.PIPE, stdout=subprocess.PIPE))
@@ -634,8 +564,6 @@ class Desktop:
         self.xdotool("key", "--delay", 20, *names)
 
 
-# Steps the tests share.
-
 def dovecot_settings(mailbox, **extra):
     return dict(QUICK, SERVER=HOST, ACCOUNT=mailbox.name, PASSWORD=SECRET) | extra
 
@@ -677,10 +605,8 @@ def popup_on_screen(popup):
 # The settings sheet as a person uses it: tabs and controls clicked, text
 # typed. Each page numbers its controls on its own, so a control is named by
 # its tab and id; the sheet's own buttons (OK, Cancel) by id alone.
-
-CAPTION = "corvina のプロパティ"
+CAPTION, OK, CANCEL = "corvina のプロパティ", 1, 2
 NOTIFY, ACCOUNT, TIMING, ICONS, ABOUT = range(5)
-OK, CANCEL = 1, 2
 
 
 def find_sheet(probe):
@@ -776,12 +702,12 @@ def _run(module, function):
     folder.mkdir(parents=True)
     made, started, wanted = {}, time.monotonic(), inspect.signature(function).parameters
     try:
-        made["case"] = type("Case", (), {"name": function.__name__, "folder": folder})
-        for name, make in (("desktop", lambda: Desktop(folder)), ("pop3", ScriptedPop3),
+        for name, make in (("case", lambda: type("Case", (), {"folder": folder})),
+                           ("desktop", lambda: Desktop(folder)), ("pop3", ScriptedPop3),
                            ("mailbox", lambda: Mailbox(function.__name__))):
             if name in wanted:
                 made[name] = make()
-        function(**{name: made[name] for name in wanted})
+        function(**made)
         print(f"PASS {function.__name__} ({time.monotonic() - started:.1f} s)")
         return True
     except Exception:
@@ -791,13 +717,11 @@ def _run(module, function):
             made["desktop"].grab("failure")
             print(json.dumps([made["desktop"].probe.call(verb) for verb in ("icons 0", "dialogs")],
                              ensure_ascii=False)[-4000:])
-        if "pop3" in made:
-            print([(c.closed_by, c.lines) for c in made["pop3"].connections])
+        print([(c.closed_by, c.lines) for c in made["pop3"].connections] if "pop3" in made else "")
         return False
     finally:
         for name in ("desktop", "pop3"):
-            if name in made:
-                made[name].close()
+            made[name].close() if name in made else None
 
 
 def run_module(path, only=()):
@@ -827,7 +751,9 @@ def setup():
 
 
 def teardown():
-    stop_dovecot()
+    """Stops the Dovecot of our configuration (doveadm finds it by its base_dir)."""
+    if (dovecot_folder() / "run" / "master.pid").exists():
+        subprocess.run(["doveadm", "-c", dovecot_folder() / "dovecot.conf", "stop"])
     subprocess.run(["ip", "netns", "delete", os.environ["E2E_NETNS"]], stderr=subprocess.DEVNULL)
 
 
