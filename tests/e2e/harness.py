@@ -72,7 +72,7 @@ def make_certificates():
     def issue(name, issuer=None, names=(), first=-1, last=3650):
         key = rsa.generate_private_key(public_exponent=65537, key_size=2048)
         subject = x509.Name([x509.NameAttribute(x509.NameOID.COMMON_NAME, name)])
-        cert = x509.CertificateBuilder(subject, issuer[1].subject if issuer else subject,
+        cert = x509.CertificateBuilder(issuer[1].subject if issuer else subject, subject,
                                        key.public_key(), x509.random_serial_number(),
                                        now + first * day, now + last * day).add_extension(
             x509.SubjectAlternativeName(names) if names else x509.BasicConstraints(True, None),

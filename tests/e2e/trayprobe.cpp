@@ -1,25 +1,22 @@
 // trayprobe: stands in for the shell and the user beside the program under
 // test, in the same Wine prefix and X display. One command line in on
-// standard input, one JSON line out (texts in UTF-8); every command answers
-// at once, and waiting for a condition is the harness's job.
-//
+// standard input, one JSON line out (null: the command failed); every
+// command answers at once, and waiting for a condition is the harness's job.
 // It owns the "Shell_TrayWnd" window that Wine's shell32 sends every
 // Shell_NotifyIcon call to, on a thread of its own, so it sees the icon, tip
 // and balloons as the shell would and the program never waits on it.
 #include <windows.h>
 
 #include <commctrl.h>
-#include <fcntl.h>
-#include <io.h>
 #include <shellapi.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <iterator>
-#include <sstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -64,9 +61,9 @@ static Json obj(std::initializer_list<std::pair<const char*, Json>> fields)
     return out + "}";
 }
 
-// The tray. Wine 8.0's shell32 sends each call as WM_COPYDATA: dwData is the
-// NIM_ value and the data this record, followed (with NIF_ICON) by the
-// icon's mask and colour bits (dlls/shell32/systray.c, struct notify_data).
+// Wine 8.0's shell32 sends each call as WM_COPYDATA: dwData is the NIM_ value
+// and the data this record, followed (with NIF_ICON) by the icon's mask and
+// colour bits (dlls/shell32/systray.c, struct notify_data).
 struct NotifyData {
     LONG hwnd;
     UINT uid, flags, callback;
@@ -86,76 +83,21 @@ struct Icon {
     UINT uid, callback, adds, deletes;
     bool present;
     std::wstring tip;
-    int image; // index into images, -1 for none
+    std::string image; // the bits as the shell received them
     std::vector<Json> balloons;
 };
 
 static CRITICAL_SECTION lock;
 static HWND tray;
-static std::vector<Icon> icons; // the program's, by class "corvinaClass"
+static std::vector<Icon> icons; // those of windows of class "corvinaClass"
 static std::vector<Json> events;
 static unsigned refuse_adds;
-static std::vector<std::string> images; // each distinct image once
-static std::map<int, std::wstring> image_names;
-static std::map<UINT, int> captured; // our own icons, by id
+static std::map<std::string, std::wstring> names; // images the probe sent itself, named
+static std::wstring naming;
 
-static int image_of(const COPYDATASTRUCT* copy)
+static Json name_of(const std::string& image)
 {
-    const size_t at = offsetof(NotifyData, width);
-    if (copy->cbData <= sizeof(NotifyData))
-        return -1;
-    std::string image((const char*)copy->lpData + at, copy->cbData - at);
-    for (size_t i = 0; i < images.size(); ++i)
-        if (images[i] == image)
-            return (int)i;
-    images.push_back(image);
-    return (int)images.size() - 1;
-}
-
-static Json image_name(int image)
-{
-    if (image < 0)
-        return "null";
-    return str(image_names.count(image) ? image_names[image] : L"other");
-}
-
-// The answers follow Wine's explorer: a second add of a present icon and a
-// change of an absent one fail.
-static bool notify(DWORD message, const NotifyData* data, int image)
-{
-    HWND owner = (HWND)LongToHandle(data->hwnd);
-    Icon* icon = nullptr;
-    for (Icon& each : icons)
-        if (each.owner == owner && each.uid == data->uid)
-            icon = &each;
-    bool accepted = icon && icon->present;
-    if (message == NIM_ADD) {
-        if (!icon) {
-            icons.push_back({owner, data->uid, 0, 0, 0, false, L"", -1, {}});
-            icon = &icons.back();
-        }
-        ++icon->adds; // every attempt counts, refused or not
-        accepted = !icon->present && !(refuse_adds > 0 && refuse_adds--);
-        if (accepted)
-            icon->present = true, icon->tip.clear(), icon->image = -1;
-    } else if (message == NIM_DELETE && accepted) {
-        icon->present = false;
-        ++icon->deletes;
-    }
-    if (accepted && (message == NIM_ADD || message == NIM_MODIFY)) {
-        if (data->flags & NIF_MESSAGE)
-            icon->callback = data->callback;
-        if (data->flags & NIF_ICON)
-            icon->image = image;
-        if (data->flags & NIF_TIP)
-            icon->tip = data->tip;
-        if (data->flags & NIF_INFO)
-            icon->balloons.push_back(list({str(data->info_title), str(data->info)}));
-    }
-    if (icon)
-        events.push_back(obj({{"flags", num(data->flags)}, {"icon", image_name(icon->image)},
-                              {"tip", str(icon->tip)}}));
-    return accepted;
+    return image.empty() ? "null" : str(names.count(image) ? names[image] : L"other");
 }
 
 static std::wstring class_of(HWND window)
@@ -165,20 +107,50 @@ static std::wstring class_of(HWND window)
     return name;
 }
 
+// The answers follow Wine's explorer: a second add of a present icon and a
+// change of an absent one fail.
+static bool notify(DWORD message, const NotifyData* data, const std::string& image)
+{
+    HWND owner = (HWND)LongToHandle(data->hwnd);
+    if (owner == tray && message == NIM_ADD)
+        names[image] = naming;
+    if (owner == tray || class_of(owner) != L"corvinaClass")
+        return true;
+    Icon* icon = nullptr;
+    for (Icon& each : icons)
+        if (each.owner == owner && each.uid == data->uid)
+            icon = &each;
+    if (!icon && message == NIM_ADD)
+        icons.push_back({owner, data->uid, 0, 0, 0, false, L"", "", {}}), icon = &icons.back();
+    bool accepted = icon && icon->present;
+    if (message == NIM_ADD && ++icon->adds) // every attempt counts, refused or not
+        if ((accepted = !icon->present && !(refuse_adds > 0 && refuse_adds--)))
+            icon->present = true, icon->tip.clear(), icon->image.clear();
+    if (message == NIM_DELETE && accepted)
+        icon->present = false, ++icon->deletes;
+    if (accepted && message != NIM_DELETE) {
+        icon->callback = data->flags & NIF_MESSAGE ? data->callback : icon->callback;
+        icon->image = data->flags & NIF_ICON ? image : icon->image;
+        icon->tip = data->flags & NIF_TIP ? data->tip : icon->tip;
+        if (data->flags & NIF_INFO)
+            icon->balloons.push_back(list({str(data->info_title), str(data->info)}));
+    }
+    if (icon)
+        events.push_back(obj({{"flags", num(data->flags)}, {"icon", name_of(icon->image)},
+                              {"tip", str(icon->tip)}}));
+    return accepted;
+}
+
 static LRESULT CALLBACK tray_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam)
 {
     auto copy = (const COPYDATASTRUCT*)lparam;
     if (message != WM_COPYDATA || copy->cbData < sizeof(NotifyData))
         return DefWindowProcW(hwnd, message, wparam, lparam);
     auto data = (const NotifyData*)copy->lpData;
-    int image = (data->flags & NIF_ICON) ? image_of(copy) : -1;
-    HWND owner = (HWND)LongToHandle(data->hwnd);
-    bool accepted = true;
+    std::string image((const char*)copy->lpData + sizeof(NotifyData),
+                      data->flags & NIF_ICON ? copy->cbData - sizeof(NotifyData) : 0);
     EnterCriticalSection(&lock);
-    if (owner == tray && copy->dwData == NIM_ADD)
-        captured[data->uid] = image;
-    else if (owner != tray && class_of(owner) == L"corvinaClass")
-        accepted = notify((DWORD)copy->dwData, data, image);
+    bool accepted = notify((DWORD)copy->dwData, data, image);
     LeaveCriticalSection(&lock);
     return accepted;
 }
@@ -198,26 +170,6 @@ static DWORD WINAPI tray_thread(LPVOID ready)
     return 0;
 }
 
-// Sends an icon to our own window through the shell, so that it is taken
-// exactly as a program's icon is, and names the image it became.
-static void name_icon(HANDLE icon, const std::wstring& name)
-{
-    static UINT next_uid = 0x10000;
-    NOTIFYICONDATAW data = {};
-    data.cbSize = sizeof data;
-    data.hWnd = tray;
-    data.uID = next_uid++;
-    data.uFlags = NIF_ICON;
-    data.hIcon = (HICON)icon;
-    if (icon && Shell_NotifyIconW(NIM_ADD, &data))
-        Shell_NotifyIconW(NIM_DELETE, &data);
-    EnterCriticalSection(&lock);
-    if (captured.count(data.uID))
-        image_names[captured[data.uID]] = name;
-    LeaveCriticalSection(&lock);
-    DestroyIcon((HICON)icon);
-}
-
 // Wine's explorer makes its task bar shortly after the prefix's first
 // window; ours must come later, to be the newest and so the one found.
 static bool start_tray(void)
@@ -233,7 +185,25 @@ static bool start_tray(void)
     return tray && FindWindowW(L"Shell_TrayWnd", nullptr) == tray;
 }
 
-// The program and its windows.
+// Names the program's state icons: each is sent through the shell to our own
+// window, so that its bits are those the shell gets from the program.
+static bool load_exe(const std::wstring& path)
+{
+    HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    for (int id : {105, 106, 108, 109, 118}) {
+        NOTIFYICONDATAW data = {};
+        data.cbSize = sizeof data;
+        data.hWnd = tray;
+        data.uFlags = NIF_ICON;
+        data.hIcon = (HICON)LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, 16, 16, 0);
+        naming = std::to_wstring(id);
+        Shell_NotifyIconW(NIM_ADD, &data);
+        Shell_NotifyIconW(NIM_DELETE, &data);
+        DestroyIcon(data.hIcon);
+    }
+    return module && FreeLibrary(module);
+}
+
 static DWORD process_of(HWND window)
 {
     DWORD id = 0;
@@ -248,11 +218,11 @@ static std::wstring title(HWND window)
     return std::wstring(buffer, length > 0 ? (size_t)length : 0);
 }
 
-static RECT rect_of(HWND window)
+static Json rect_of(HWND window)
 {
     RECT r = {};
     GetWindowRect(window, &r);
-    return r;
+    return box(r);
 }
 
 static Json handle(HWND window)
@@ -267,12 +237,10 @@ static bool ask(HWND window, UINT message, WPARAM wparam, LPARAM lparam, DWORD_P
 }
 
 // The popup: a dialog owned by the main window, with a heading (1033).
-static BOOL CALLBACK find_popup(HWND window, LPARAM found)
+static bool is_popup(HWND window)
 {
-    if (GetWindow(window, GW_OWNER) == FindWindowW(L"corvinaClass", nullptr) &&
-        class_of(window) == L"#32770" && GetDlgItem(window, 1033))
-        *(HWND*)found = window;
-    return !*(HWND*)found;
+    return GetWindow(window, GW_OWNER) == FindWindowW(L"corvinaClass", nullptr) &&
+           class_of(window) == L"#32770" && GetDlgItem(window, 1033);
 }
 
 // An edit or a combo box keeps its own text: Wine's window server knows only
@@ -281,28 +249,26 @@ static BOOL CALLBACK add_control(HWND control, LPARAM controls)
 {
     std::wstring name = class_of(control), value = title(control);
     DWORD_PTR length = 0, check = 0;
-    bool own_text = lstrcmpiW(name.c_str(), L"Edit") == 0 || name == L"ComboBox";
-    if (own_text && ask(control, WM_GETTEXTLENGTH, 0, 0, &length)) {
+    if ((name == L"Edit" || name == L"ComboBox") && ask(control, WM_GETTEXTLENGTH, 0, 0, &length)) {
         value.assign(length + 1, L'\0');
         ask(control, WM_GETTEXT, length + 1, (LPARAM)&value[0], &length);
         value.resize(length);
     }
-    bool button = lstrcmpiW(name.c_str(), L"Button") == 0 && ask(control, BM_GETCHECK, 0, 0, &check);
+    bool button = name == L"Button" && ask(control, BM_GETCHECK, 0, 0, &check);
     ((std::vector<Json>*)controls)
         ->push_back(obj({{"class", str(name)}, {"id", num(GetDlgCtrlID(control))},
                          {"hwnd", handle(control)}, {"parent", handle(GetParent(control))},
                          {"text", str(value)}, {"enabled", num(IsWindowEnabled(control))},
-                         {"visible", num(IsWindowVisible(control))},
-                         {"rect", box(rect_of(control))}, {"checked", button ? num(check) : "null"}}));
+                         {"visible", num(IsWindowVisible(control))}, {"rect", rect_of(control)},
+                         {"checked", button ? num(check) : "null"}}));
     return TRUE;
 }
 
+// The program's dialogs and message boxes but the popup.
 static BOOL CALLBACK add_dialog(HWND window, LPARAM dialogs)
 {
-    HWND popup = nullptr;
-    find_popup(window, (LPARAM)&popup);
-    if (popup || process_of(window) != process_of(FindWindowW(L"corvinaClass", nullptr)) ||
-        class_of(window) != L"#32770")
+    if (is_popup(window) || class_of(window) != L"#32770" ||
+        process_of(window) != process_of(FindWindowW(L"corvinaClass", nullptr)))
         return TRUE;
     RECT client = {};
     GetClientRect(window, &client);
@@ -312,145 +278,139 @@ static BOOL CALLBACK add_dialog(HWND window, LPARAM dialogs)
     ((std::vector<Json>*)dialogs)
         ->push_back(obj({{"hwnd", handle(window)}, {"caption", str(title(window))},
                          {"visible", num(IsWindowVisible(window))},
-                         {"owner", handle(GetWindow(window, GW_OWNER))},
-                         {"rect", box(rect_of(window))}, {"client", box(client)},
-                         {"controls", list(controls)}}));
+                         {"owner", handle(GetWindow(window, GW_OWNER))}, {"rect", rect_of(window)},
+                         {"client", box(client)}, {"controls", list(controls)}}));
     return TRUE;
 }
 
-// A tab's rect, asked with memory inside the program: Wine passes the
-// pointer of a message above WM_USER to another process unchanged.
-static Json tab(HWND dialog, int index)
+// The popup, and the open menu.
+static BOOL CALLBACK find(HWND window, LPARAM found)
 {
-    HWND strip = FindWindowExW(dialog, nullptr, WC_TABCONTROLW, nullptr);
-    DWORD_PTR current = 0, answer = 0;
+    if (is_popup(window) || (IsWindowVisible(window) && class_of(window) == L"#32768"))
+        ((HWND*)found)[!is_popup(window)] = window;
+    return TRUE;
+}
+
+// Memory in the program: Wine passes the pointer of a message above WM_USER
+// to another process unchanged, so a tab's rect is asked with memory there;
+// and it runs LoadLibraryW there for the menu agent (kernel32 lies at the
+// same address in every process of the prefix, so our LoadLibraryW is theirs).
+static Json in_program(HWND window, UINT message, WPARAM wparam, const wchar_t* agent)
+{
+    HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, process_of(window));
+    wchar_t buffer[MAX_PATH] = L"";
+    void* remote = VirtualAllocEx(process, nullptr, sizeof buffer, MEM_COMMIT, PAGE_READWRITE);
+    DWORD_PTR answer = 0;
     RECT r = {};
-    if (!strip || !ask(strip, TCM_GETCURSEL, 0, 0, &current))
-        return "";
-    HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, process_of(strip));
-    void* remote = VirtualAllocEx(process, nullptr, sizeof r, MEM_COMMIT, PAGE_READWRITE);
-    ask(strip, TCM_GETITEMRECT, (WPARAM)index, (LPARAM)remote, &answer);
-    ReadProcessMemory(process, remote, &r, sizeof r, nullptr);
+    if (agent) {
+        GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+        lstrcpyW(wcsrchr(buffer, L'\\') + 1, agent);
+        WriteProcessMemory(process, remote, buffer, sizeof buffer, nullptr);
+        HANDLE thread = CreateRemoteThread(
+            process, nullptr, 0,
+            (LPTHREAD_START_ROUTINE)(void*)GetProcAddress(GetModuleHandleW(L"kernel32"), "LoadLibraryW"),
+            remote, 0, nullptr);
+        WaitForSingleObject(thread, 10000);
+        CloseHandle(thread);
+    } else {
+        ask(window, message, wparam, (LPARAM)remote, &answer);
+        ReadProcessMemory(process, remote, &r, sizeof r, nullptr);
+        MapWindowPoints(window, nullptr, (POINT*)&r, 2);
+    }
     VirtualFreeEx(process, remote, 0, MEM_RELEASE);
     CloseHandle(process);
-    MapWindowPoints(strip, nullptr, (POINT*)&r, 2);
-    return obj({{"current", num((long long)current)}, {"rect", box(r)}});
+    return box(r);
 }
 
-// The open menu's items as the agent DLL writes them, read inside the menu's
-// process: Wine refuses to read another process's menu. kernel32 lies at the
-// same address in every process of the prefix, so our LoadLibraryW is theirs.
-static BOOL CALLBACK find_menu(HWND window, LPARAM found)
+// The open menu's items, as the agent DLL writes them inside the menu's
+// process: Wine refuses to read another process's menu.
+static Json menu(HWND window)
 {
-    if (IsWindowVisible(window) && class_of(window) == L"#32768")
-        *(HWND*)found = window;
-    return !*(HWND*)found;
-}
-
-static Json menu(void)
-{
-    HWND window = nullptr;
     DWORD_PTR items = 0;
-    EnumWindows(find_menu, (LPARAM)&window);
     if (!window || !ask(window, MN_GETHMENU, 0, 0, &items) || !items)
         return "\"\"";
-    wchar_t path[MAX_PATH], name[64];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    lstrcpyW(wcsrchr(path, L'\\') + 1, L"trayprobe_agent.dll");
+    wchar_t name[64];
     swprintf(name, 64, L"trayprobe-menu-%lu", process_of(window));
     HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 65536, name);
     auto share = (UINT64*)MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
-    HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, process_of(window));
-    void* remote = VirtualAllocEx(process, nullptr, sizeof path, MEM_COMMIT, PAGE_READWRITE);
     share[0] = items;
-    WriteProcessMemory(process, remote, path, sizeof path, nullptr);
-    HANDLE thread = CreateRemoteThread(
-        process, nullptr, 0,
-        (LPTHREAD_START_ROUTINE)(void*)GetProcAddress(GetModuleHandleW(L"kernel32"), "LoadLibraryW"),
-        remote, 0, nullptr);
-    WaitForSingleObject(thread, 10000);
+    in_program(window, 0, 0, L"trayprobe_agent.dll");
     Json out = str((wchar_t*)(share + 1));
-    CloseHandle(thread);
-    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-    CloseHandle(process);
     UnmapViewOfFile(share);
     CloseHandle(mapping);
     return out;
 }
 
-// One command: its words; the reply, or "" for an error.
 static Json answer(const std::vector<std::string>& words, const std::string& line)
 {
     const std::string& verb = words[0];
     auto arg = [&](size_t i) { return i < words.size() ? std::strtoll(words[i].c_str(), 0, 0) : 0; };
-    HWND program = FindWindowW(L"corvinaClass", nullptr), popup = nullptr;
-    if (program)
-        EnumWindows(find_popup, (LPARAM)&popup);
+    HWND program = FindWindowW(L"corvinaClass", nullptr), found[2] = {}, window = (HWND)(UINT_PTR)arg(1);
+    EnumWindows(find, (LPARAM)found);
+    HWND popup = found[0];
     Json out = "";
     EnterCriticalSection(&lock);
-    if (verb == "icons") { // the program's icons, and its calls after the one given
-        std::vector<Json> found;
+    if (verb == "icons") { // the program's icons, and the calls after the one given
+        std::vector<Json> shown;
         for (const Icon& icon : icons)
-            found.push_back(obj({{"present", num(icon.present)}, {"tip", str(icon.tip)},
-                                 {"icon", image_name(icon.image)},
-                                 {"callback", num(icon.callback)}, {"adds", num(icon.adds)},
-                                 {"deletes", num(icon.deletes)}, {"balloons", list(icon.balloons)}}));
+            shown.push_back(obj({{"present", num(icon.present)}, {"tip", str(icon.tip)},
+                                 {"icon", name_of(icon.image)}, {"callback", num(icon.callback)},
+                                 {"adds", num(icon.adds)}, {"deletes", num(icon.deletes)},
+                                 {"balloons", list(icon.balloons)}}));
         std::vector<Json> since(events.begin() + std::min((size_t)arg(1), events.size()), events.end());
-        out = obj({{"icons", list(found)}, {"seq", num((long long)events.size())}, {"events", list(since)}});
+        out = obj({{"icons", list(shown)}, {"seq", num((long long)events.size())},
+                   {"events", list(since)}});
     } else if (verb == "refuse_adds") {
-        refuse_adds = (unsigned)arg(1);
-        out = "{}";
+        refuse_adds = (unsigned)arg(1), out = "0";
     } else if (verb == "notify") { // the shell's answer to the mouse on the icon
-        out = "";
         for (const Icon& icon : icons)
             if (icon.present && PostMessageW(icon.owner, icon.callback, icon.uid, (LPARAM)arg(1)))
-                out = "{}";
+                out = "0";
     } else if (verb == "taskbar_created") { // a restarted task bar knows no icons
         for (Icon& icon : icons)
             icon.present = false;
         SendNotifyMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
-        out = "{}";
+        out = "0";
     }
     LeaveCriticalSection(&lock);
-    if (verb == "load_exe") { // names the state icons as the program loads them
+    if (verb == "load_exe") {
         std::wstring path(line.size(), L'\0');
         path.resize((size_t)MultiByteToWideChar(CP_UTF8, 0, line.data() + 9, (int)line.size() - 9,
                                                 &path[0], (int)path.size()));
-        HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-        for (int id : {105, 106, 108, 109, 118})
-            name_icon(LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, 16, 16, 0),
-                      std::to_wstring(id));
-        out = module && FreeLibrary(module) ? "{}" : "";
+        out = load_exe(path) ? "0" : "";
     } else if (verb == "command") {
-        out = program && PostMessageW(program, WM_COMMAND, (WPARAM)arg(1), 0) ? "{}" : "";
+        out = PostMessageW(program, WM_COMMAND, (WPARAM)arg(1), 0) ? "0" : "";
     } else if (verb == "popup") {
         RECT area;
         SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
         out = !popup ? obj({{"visible", "0"}})
                      : obj({{"hwnd", handle(popup)}, {"text", str(title(GetDlgItem(popup, 1003)))},
-                            {"rect", box(rect_of(popup))}, {"work_area", box(area)},
+                            {"rect", rect_of(popup)}, {"work_area", box(area)},
                             {"visible", num(IsWindowVisible(popup) && !IsIconic(popup))},
                             {"enabled", num(IsWindowEnabled(popup))},
                             {"mail_enabled", num(IsWindowEnabled(GetDlgItem(popup, 1031)))}});
     } else if (verb == "menu") { // a line per item: id, grayed, checked, rect, text
-        out = menu();
-    } else if (verb == "dialogs") { // the program's dialogs and message boxes but the popup
+        out = menu(found[1]);
+    } else if (verb == "dialogs") {
         std::vector<Json> dialogs;
         if (program)
             EnumWindows(add_dialog, (LPARAM)&dialogs);
         out = list(dialogs);
     } else if (verb == "press") { // a button's BM_CLICK, or with 0 a click on the surface
-        HWND window = (HWND)(UINT_PTR)arg(1);
         RECT client = {};
         GetClientRect(window, &client);
         LPARAM at = MAKELPARAM(client.right - 2, client.bottom - 2); // on none of its controls
         out = (arg(2) ? PostMessageW(GetDlgItem(window, (int)arg(2)), BM_CLICK, 0, 0)
                       : PostMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, at) &&
                             PostMessageW(window, WM_LBUTTONUP, 0, at))
-                  ? "{}"
+                  ? "0"
                   : "";
-    } else if (verb == "tab") {
-        out = tab((HWND)(UINT_PTR)arg(1), (int)arg(2));
+    } else if (verb == "tab") { // the tab strip's current tab, and the rect of a tab
+        HWND strip = FindWindowExW(window, nullptr, WC_TABCONTROLW, nullptr);
+        DWORD_PTR current = 0;
+        if (strip && ask(strip, TCM_GETCURSEL, 0, 0, &current))
+            out = obj({{"current", num((long long)current)},
+                       {"rect", in_program(strip, TCM_GETITEMRECT, (WPARAM)arg(2), nullptr)}});
     } else if (verb == "focus") { // where the program's keystrokes go
         GUITHREADINFO info = {};
         info.cbSize = sizeof info;
@@ -462,7 +422,6 @@ static Json answer(const std::vector<std::string>& words, const std::string& lin
 
 int main()
 {
-    _setmode(_fileno(stdout), _O_BINARY);
     std::cout << (start_tray() ? "ready" : "no task bar of our own") << std::endl;
     std::string line;
     while (std::getline(std::cin, line) && !line.empty()) {
