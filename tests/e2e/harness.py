@@ -1,12 +1,5 @@
-"""The end-to-end harness: corvina.exe under Wine in Xvfb, watched by the probe
-(trayprobe.exe), against Dovecot and a scripted POP3 server, all in a network
-namespace of the layer's own (E2E_NETNS), so 127.0.0.1:110 is free whatever
-the machine runs. A test names the fixtures it needs as parameters: case,
-desktop, pop3, mailbox.
-
-    python3 -m harness setup | teardown       CTest's fixture (the namespace, Dovecot)
-    python3 -m harness test_x.py [names...]   runs the test_* functions of a module
-"""
+"""The end-to-end harness (see README.md): python3 -m harness setup | teardown |
+test_x.py [names...]. Everything listens in a network namespace of its own."""
 import datetime, fcntl, hashlib, importlib.util, inspect, ipaddress, json, os, poplib, re
 import select, shutil, socket, ssl, subprocess, sys, threading, time, traceback, uuid
 from dataclasses import dataclass, field
@@ -62,8 +55,7 @@ def outcome_text(count, size):
 
 
 def make_certificates():
-    """A test CA that only the template prefix trusts, a CA nobody trusts, and
-    server certificates: good, expired, for another name only, from the other CA."""
+    """A CA the template prefix trusts, one nobody trusts, and server certificates."""
     from cryptography import x509
     from cryptography.hazmat.primitives import hashes, serialization as form
     from cryptography.hazmat.primitives.asymmetric import rsa
@@ -91,8 +83,7 @@ def make_certificates():
 
 
 def trust_reg():
-    """A .reg file putting the test CA into the user's root store as Wine keeps
-    it: under its SHA-1, a blob of properties (3: that hash, 32: the certificate)."""
+    """The test CA in Wine's root store: properties 3 (its SHA-1) and 32 (itself)."""
     der = (CERTS / "ca.der").read_bytes()
     sha1 = hashlib.sha1(der).digest()
     blob = b"".join(prop.to_bytes(4, "little") + b"\1\0\0\0" + len(data).to_bytes(4, "little")
@@ -219,10 +210,8 @@ def reply(*lines, close=False):
 
 @dataclass
 class Behaviour:
-    """greeting: the first line, or an Action; messages: their sizes; uids: their
-    ids (default uid-1, ...); faults: command word -> Action, instead of the
-    normal answer; cert: the certificate for TLS, from the first byte when
-    implicit, else after STLS; step: TLS bytes per write."""
+    """faults: command word -> Action instead of the answer; TLS from the first byte
+    when implicit, else after STLS, step bytes per write."""
     greeting: object = b"+OK corvina test server ready " + TIME_STAMP
     messages: tuple = (1000,)
     uids: tuple = None
@@ -240,8 +229,7 @@ class Connection:
 
 
 class Tls:
-    """Server-side TLS over a socket, through memory, so that the records can
-    go out a few bytes at a time."""
+    """TLS through memory, so that the records can go out a few bytes at a time."""
 
     def __init__(self, sock, behaviour):
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -276,8 +264,7 @@ class Tls:
 
 
 class ScriptedPop3:
-    """On port 110 of a loopback address of its own (127.0.0.2 and up), or at
-    the address given (port 0: one the system picks)."""
+    """On 127.0.0.2 and up, port 110, or at the address given (port 0: any)."""
 
     def __init__(self, address=None):
         self.connections, self._behaviours, self._listener = [], [Behaviour()], socket.socket()
@@ -376,8 +363,7 @@ class ScriptedPop3:
 # probe, which owns the task bar that Wine's shell32 reports to.
 
 def _template():
-    """The prefix every test copies: made once, with Wine's virtual desktop
-    (there Wine manages the windows as Windows does) and the test CA trusted."""
+    """Made once: Wine's virtual desktop (windows managed as on Windows), the CA trusted."""
     path = WORK / "prefix-template"
     with open(WORK / "prefix-template.guard", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
@@ -395,8 +381,7 @@ def _template():
 
 
 def stop_wine(prefix):
-    """Ends every process of our prefix and its server, and removes the
-    server's folder (Debian's Wine: /tmp/<name>/server-<dev>-<inode>)."""
+    """Ends our prefix's server, and its folder /tmp/<name>/server-<dev>-<inode>."""
     env = dict(os.environ, WINEPREFIX=str(prefix))
     for _ in range(3):  # a program still starting escapes one kill
         subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
@@ -472,8 +457,7 @@ class Corvina:
         desktop.probe.load_exe(windows_path(self.exe))
 
     def start(self, settings=None, args=()):
-        """With settings, written to the INI file (code page 932, CR LF) and
-        named with /I, the path right after the option's letter."""
+        """The settings go to the INI file (code page 932, CR LF), named with /I."""
         if settings is not None:
             self.ini.write_bytes(b"[CONFIG]\r\n" + b"".join(key.encode() + b"=" + str(
                 value).encode("cp932") + b"\r\n" for key, value in settings.items()))
@@ -549,8 +533,7 @@ class Desktop:
     _last_click = (0.0, 0, 0)
 
     def click(self, x, y):
-        """A single click: a second one at the same spot waits out the
-        double-click time, as a person's would."""
+        """A second click at the same spot waits out the double-click time."""
         at, last_x, last_y = self._last_click
         if abs(x - last_x) <= 4 and abs(y - last_y) <= 4:
             time.sleep(max(0.0, at + 0.6 - time.monotonic()))
@@ -614,15 +597,17 @@ def find_sheet(probe):
 
 
 class Sheet:
+    """Opened as a person does: a right-click on the tray icon, "設定" in its menu."""
+
     def __init__(self, desktop, from_menu=True):
-        """Opened as a person does: a right-click on the tray icon, "設定" in its menu."""
         self.desktop, self.probe = desktop, desktop.probe
         if from_menu:
             self.probe.click_icon(WM_RBUTTONUP)
             items = wait_for(self.probe.menu, what="the tray menu")
             desktop.click_centre(next(i[3:7] for i in items if i[0] == IDM_SETTINGS))
         self.hwnd = wait_for(lambda: find_sheet(self.probe), timeout=20, what=CAPTION)["hwnd"]
-        self.pages = {self.tab(0)["current"]: wait_for(self._page, what="the first page")}
+        self.pages = {}
+        self.show(self.tab(0)["current"])
 
     def record(self):
         return next(d for d in self.probe.dialogs() if d["hwnd"] == self.hwnd)
@@ -630,20 +615,16 @@ class Sheet:
     def tab(self, index):
         return self.probe.tab(self.hwnd, index)
 
-    def _page(self):
-        pages = [c["hwnd"] for c in self.record()["controls"]
-                 if c["class"] == "#32770" and c["parent"] == self.hwnd and c["visible"]]
-        return pages[0] if len(pages) == 1 else None
-
     def show(self, tab):
         if self.tab(tab)["current"] != tab:
             self.desktop.click_centre(self.tab(tab)["rect"])
-            wait_for(lambda: self.tab(tab)["current"] == tab, what=f"tab {tab}")
-            self.pages[tab] = wait_for(self._page, what=f"the page of tab {tab}")
+        self.pages[tab] = wait_for(lambda: self.tab(tab)["current"] == tab and [
+            c["hwnd"] for c in self.record()["controls"] if c["class"] == "#32770" and
+            c["parent"] == self.hwnd and c["visible"]], lambda pages: pages and len(pages) == 1,
+            what=f"the page of tab {tab}")[0]
 
     def controls(self, tab=None):
-        parent = self.hwnd if tab is None else self.pages[tab]
-        return [c for c in self.record()["controls"] if c["parent"] == parent]
+        return [c for c in self.record()["controls"] if c["parent"] == self.pages.get(tab, self.hwnd)]
 
     def control(self, id, tab=None):
         (found,) = [c for c in self.controls(tab) if c["id"] == id]
@@ -655,28 +636,23 @@ class Sheet:
     def click(self, id, tab=None):
         self.desktop.click_centre(self.control(id, tab)["rect"])
 
-    def focus_on(self, id, tab):
+    def type_into(self, id, tab, text, leave=False):
+        """Replaces the edit's text as typed; leaves it with Tab, as a person fills a form."""
         target = self.control(id, tab)["hwnd"]
         self.click(id, tab)
         wait_for(self.probe.focus, lambda hwnd: hwnd == target, what=f"focus in {id}")
-
-    def type_into(self, id, tab, text, leave=False):
-        """Replaces the edit's text as typed; leaves it with Tab, as a person fills a form."""
-        self.focus_on(id, tab)
         self.desktop.key("End", "shift+Home", "BackSpace")
         self.desktop.xdotool("type", "--delay", 20, "--", text)
         if leave:
             self.desktop.key("Tab")
-            wait_for(self.probe.focus, lambda hwnd: hwnd != self.control(id, tab)["hwnd"],
-                     what=f"focus to leave {id}")
+            wait_for(self.probe.focus, lambda hwnd: hwnd != target, what=f"focus to leave {id}")
 
     def wait_text(self, id, tab, text, timeout=10):
         return wait_for(lambda: self.text(id, tab), lambda seen: seen == text, timeout=timeout,
                         what=f"{text!r} in {id}")
 
     def close(self, button, key=None):
-        """Clicks OK or Cancel (or presses key); waits until the program is done:
-        it sets the tool tip "corvina" after the INI file is written."""
+        """Then waits for the tip "corvina": the program sets it after writing the INI file."""
         since = self.probe.seq()
         self.desktop.key(key) if key else self.click(button)
         wait_for(lambda: find_sheet(self.probe) is None, timeout=20, what="the sheet to close")
@@ -685,8 +661,7 @@ class Sheet:
 
 
 def run_connection_test(sheet, patterns, timeout=20):
-    """Clicks the test button; waits until the test ends with a log whose
-    lines match the patterns (each test's log differs from the one before)."""
+    """Waits until the test ends with a log whose lines match the patterns."""
     sheet.click(1000, ACCOUNT)
     return wait_for(lambda: (sheet.text(1000, ACCOUNT), sheet.text(1027, ACCOUNT).split("\r\n")),
                     lambda seen: seen[0] == "テスト" and len(seen[1]) == len(patterns) and all(
@@ -695,8 +670,7 @@ def run_connection_test(sheet, patterns, timeout=20):
 
 
 def _run(module, function):
-    """A test with fresh fixtures; a failure leaves a screenshot and what the
-    probe and the scripted server saw."""
+    """Fresh fixtures; a failure prints what the probe and the server saw, and a screenshot."""
     folder = WORK / "runs" / module / function.__name__
     shutil.rmtree(folder, ignore_errors=True)
     folder.mkdir(parents=True)
@@ -726,14 +700,12 @@ def _run(module, function):
 
 def run_module(path, only=()):
     found = importlib.util.spec_from_file_location(Path(path).stem, path)
-    module = importlib.util.module_from_spec(found)
-    found.loader.exec_module(module)
-    tests = sorted((f for name, f in inspect.getmembers(module, inspect.isfunction)
-                    if name.startswith("test_") and f.__module__ == module.__name__
-                    and (not only or name in only)), key=lambda f: f.__code__.co_firstlineno)
-    results = [_run(Path(path).stem, test) for test in tests]
-    print(f"{Path(path).stem}: {sum(results)} passed, {len(results) - sum(results)} failed")
-    return 0 if tests and all(results) else 1
+    found.loader.exec_module(module := importlib.util.module_from_spec(found))
+    results = [_run(module.__name__, f) for name, f in sorted(
+        vars(module).items(), key=lambda item: getattr(item[1], "__code__", _run.__code__).co_firstlineno)
+        if name.startswith("test_") and (not only or name in only)]
+    print(f"{module.__name__}: {sum(results)} passed, {len(results) - sum(results)} failed")
+    return 0 if results and all(results) else 1
 
 
 def setup():

@@ -1,10 +1,7 @@
-// trayprobe: stands in for the shell and the user beside the program under
-// test, in the same Wine prefix and X display. One command line in on
-// standard input, one JSON line out (null: the command failed); every
-// command answers at once, and waiting for a condition is the harness's job.
-// It owns the "Shell_TrayWnd" window that Wine's shell32 sends every
-// Shell_NotifyIcon call to, on a thread of its own, so it sees the icon, tip
-// and balloons as the shell would and the program never waits on it.
+// trayprobe: the shell and the user beside the program under test. One command
+// line in, one JSON line out (null: it failed), at once: waiting is the
+// harness's job. Its "Shell_TrayWnd" window, which Wine's shell32 sends every
+// Shell_NotifyIcon call to, lives on a thread of its own.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -107,8 +104,7 @@ static std::wstring class_of(HWND window)
     return name;
 }
 
-// The answers follow Wine's explorer: a second add of a present icon and a
-// change of an absent one fail.
+// As Wine's explorer: a second add of a present icon, a change of an absent one fail.
 static bool notify(DWORD message, const NotifyData* data, const std::string& image)
 {
     HWND owner = (HWND)LongToHandle(data->hwnd);
@@ -170,8 +166,7 @@ static DWORD WINAPI tray_thread(LPVOID ready)
     return 0;
 }
 
-// Wine's explorer makes its task bar shortly after the prefix's first
-// window; ours must come later, to be the newest and so the one found.
+// Ours must come after the task bar of Wine's explorer, to be the one found.
 static bool start_tray(void)
 {
     InitializeCriticalSection(&lock);
@@ -185,8 +180,7 @@ static bool start_tray(void)
     return tray && FindWindowW(L"Shell_TrayWnd", nullptr) == tray;
 }
 
-// Names the program's state icons: each is sent through the shell to our own
-// window, so that its bits are those the shell gets from the program.
+// Names the program's state icons by the bits the shell gets for each.
 static bool load_exe(const std::wstring& path)
 {
     HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
@@ -230,21 +224,19 @@ static Json handle(HWND window)
     return num((long long)(UINT_PTR)window);
 }
 
-// A message bounded by a time-out: a stuck program cannot hang the probe.
 static bool ask(HWND window, UINT message, WPARAM wparam, LPARAM lparam, DWORD_PTR* result)
 {
     return SendMessageTimeoutW(window, message, wparam, lparam, SMTO_ABORTIFHUNG, 2000, result);
 }
 
-// The popup: a dialog owned by the main window, with a heading (1033).
+// The popup: a dialog of the main window's, with a heading (1033).
 static bool is_popup(HWND window)
 {
     return GetWindow(window, GW_OWNER) == FindWindowW(L"corvinaClass", nullptr) &&
            class_of(window) == L"#32770" && GetDlgItem(window, 1033);
 }
 
-// An edit or a combo box keeps its own text: Wine's window server knows only
-// the text it was created with, so the control is asked itself.
+// Wine's window server knows only the text an edit or combo box was made with.
 static BOOL CALLBACK add_control(HWND control, LPARAM controls)
 {
     std::wstring name = class_of(control), value = title(control);
@@ -264,7 +256,6 @@ static BOOL CALLBACK add_control(HWND control, LPARAM controls)
     return TRUE;
 }
 
-// The program's dialogs and message boxes but the popup.
 static BOOL CALLBACK add_dialog(HWND window, LPARAM dialogs)
 {
     if (is_popup(window) || class_of(window) != L"#32770" ||
@@ -291,10 +282,8 @@ static BOOL CALLBACK find(HWND window, LPARAM found)
     return TRUE;
 }
 
-// Memory in the program: Wine passes the pointer of a message above WM_USER
-// to another process unchanged, so a tab's rect is asked with memory there;
-// and it runs LoadLibraryW there for the menu agent (kernel32 lies at the
-// same address in every process of the prefix, so our LoadLibraryW is theirs).
+// Memory in the program: Wine passes a message's pointer above WM_USER as it
+// is, and our LoadLibraryW is theirs (kernel32 has one address in the prefix).
 static Json in_program(HWND window, UINT message, WPARAM wparam, const wchar_t* agent)
 {
     HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, process_of(window));
@@ -322,8 +311,7 @@ static Json in_program(HWND window, UINT message, WPARAM wparam, const wchar_t* 
     return box(r);
 }
 
-// The open menu's items, as the agent DLL writes them inside the menu's
-// process: Wine refuses to read another process's menu.
+// Read by the agent DLL inside the menu's process: Wine refuses other processes.
 static Json menu(HWND window)
 {
     DWORD_PTR items = 0;
