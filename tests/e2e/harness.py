@@ -722,10 +722,14 @@ def setup():
              timeout=20, what="Dovecot to answer")
 
 
-def teardown():
+def stop_dovecot():
     """Stops the Dovecot of our configuration (doveadm finds it by its base_dir)."""
     if (dovecot_folder() / "run" / "master.pid").exists():
         subprocess.run(["doveadm", "-c", dovecot_folder() / "dovecot.conf", "stop"])
+
+
+def teardown():
+    stop_dovecot()
     subprocess.run(["ip", "netns", "delete", os.environ["E2E_NETNS"]], stderr=subprocess.DEVNULL)
 
 

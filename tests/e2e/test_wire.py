@@ -1,7 +1,8 @@
 """The wire as the servers see it and the tray as the shell shows it:
-checks against Dovecot and the scripted server, hostile replies, and the
-30-second time-out, in clear text and in a TLS handshake."""
-import hashlib
+checks against Dovecot and the scripted server, hostile replies, the
+30-second time-out in clear text and in a TLS handshake, and many checks in
+a row (CORVINA_SOAK_CHECKS of them, 30 unless told: the long run is 1000)."""
+import random
 
 from harness import *
 
@@ -106,3 +107,29 @@ def test_a_silent_server_times_out_after_30_seconds(desktop, pop3, case):
     finally:
         second.close()
         tls.close()
+
+
+def test_many_checks_in_a_row(desktop, mailbox):
+    # Mail arrives and leaves between checks, the user takes note now and then:
+    # each check ends with the right tip, and uidl.txt holds the listing last noted.
+    probe = desktop.probe
+    rng = random.Random(20261206)
+    keys = [mailbox.add_message(size=rng.randint(200, 5000)) for _ in range(3)]
+    app = start(desktop, dovecot_settings(mailbox, USEUIDL=1, USEAPOP=1, STARTUP_WAIT=60))
+    seen, acknowledged = set(), None  # the listing the user last took note of
+    for number in range(int(os.environ.get("CORVINA_SOAK_CHECKS", "30"))):
+        for _ in range(rng.choice((0, 0, 1, 2))):
+            keys.append(mailbox.add_message(rng.randint(200, 3_000_000 if number % 50 == 7
+                                                        else 5000)))
+        if keys and rng.random() < 0.3:
+            mailbox.delete_message(keys.pop(rng.randrange(len(keys))))
+        current = mailbox.listing()
+        unseen = [size for uid, size in current if uid not in seen]
+        check_ends_with(probe, outcome_text(len(unseen), sum(unseen)), timeout=30)
+        if rng.random() < 0.2:
+            probe.click_icon()
+            seen, acknowledged = {uid for uid, _ in current}, [uid for uid, _ in current]
+            wait_for(app.uidl_lines, lambda lines: lines == acknowledged,
+                     what=f"uidl.txt after taking note at check {number}")
+            tray_shows(probe, "corvina")
+        assert app.uidl_lines() == acknowledged, number

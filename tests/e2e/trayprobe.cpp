@@ -132,7 +132,7 @@ static bool notify(DWORD message, const NotifyData* data, const std::string& ima
             icon->balloons.push_back(list({str(data->info_title), str(data->info)}));
     }
     if (icon)
-        events.push_back(obj({{"flags", num(data->flags)}, {"icon", name_of(icon->image)},
+        events.push_back(obj({{"tick", num(GetTickCount())}, {"flags", num(data->flags)}, {"icon", name_of(icon->image)},
                               {"tip", str(icon->tip)}}));
     return accepted;
 }
