@@ -79,7 +79,8 @@ def make_certificates():
     here = [x509.DNSName("localhost"), x509.IPAddress(ipaddress.ip_address(HOST))]
     ca = issue("ca")
     issue("good", ca, here), issue("expired", ca, here, -30, -2)
-    issue("wrongname", ca, [x509.DNSName("mail.example.org")]), issue("unknown", issue("other"), here)
+    issue("wrongname", ca, [x509.DNSName("mail.example.org")])
+    issue("unknown", issue("other"), here)
 
 
 def trust_reg():
@@ -183,7 +184,8 @@ class Mailbox:
             pop.user(self.name), pop.pass_("secret")
         except (poplib.error_proto, OSError):
             return None
-        ids, sizes = ([line.split()[1] for line in answer[1]] for answer in (pop.uidl(), pop.list()))
+        ids, sizes = ([line.split()[1] for line in answer[1]]
+                      for answer in (pop.uidl(), pop.list()))
         pop.quit()
         return [(uid.decode(), int(size)) for uid, size in zip(ids, sizes)]
 
@@ -385,7 +387,8 @@ def stop_wine(prefix):
     env = dict(os.environ, WINEPREFIX=str(prefix))
     for _ in range(3):  # a program still starting escapes one kill
         subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
-        if subprocess.run(["timeout", "10", "/usr/lib/wine/wineserver", "-w"], env=env).returncode == 0:
+        if not subprocess.run(["timeout", "10", "/usr/lib/wine/wineserver", "-w"],
+                              env=env).returncode:
             break
     try:
         folder = Path("/tmp", (prefix / "wineserver").read_text().strip())
@@ -471,7 +474,8 @@ class Corvina:
         return [tuple(line.split("=", 1)) for line in text.split("\r\n") if "=" in line]
 
     def uidl_lines(self):
-        return self.uidl_file.read_bytes().decode("latin-1").splitlines() if self.uidl_file.exists() else None
+        if self.uidl_file.exists():
+            return self.uidl_file.read_bytes().decode("latin-1").splitlines()
 
     def wait_exit(self, timeout=10):
         return self.process.wait(timeout)
@@ -624,7 +628,8 @@ class Sheet:
             what=f"the page of tab {tab}")[0]
 
     def controls(self, tab=None):
-        return [c for c in self.record()["controls"] if c["parent"] == self.pages.get(tab, self.hwnd)]
+        parent = self.pages.get(tab, self.hwnd)
+        return [c for c in self.record()["controls"] if c["parent"] == parent]
 
     def control(self, id, tab=None):
         (found,) = [c for c in self.controls(tab) if c["id"] == id]
@@ -701,9 +706,10 @@ def _run(module, function):
 def run_module(path, only=()):
     found = importlib.util.spec_from_file_location(Path(path).stem, path)
     found.loader.exec_module(module := importlib.util.module_from_spec(found))
-    results = [_run(module.__name__, f) for name, f in sorted(
-        vars(module).items(), key=lambda item: getattr(item[1], "__code__", _run.__code__).co_firstlineno)
-        if name.startswith("test_") and (not only or name in only)]
+    tests = [f for name, f in vars(module).items() if name.startswith("test_") and callable(f)
+             and (not only or name in only)]
+    tests.sort(key=lambda f: f.__code__.co_firstlineno)
+    results = [_run(module.__name__, f) for f in tests]
     print(f"{module.__name__}: {sum(results)} passed, {len(results) - sum(results)} failed")
     return 0 if results and all(results) else 1
 

@@ -109,8 +109,8 @@ def test_ok_at_first_start_writes_every_setting_in_order(desktop, mailbox):
         "", "65280", "1", "1", "0", "65535", "0", "1", "2", "1", "", "C:\\one.ico", "", "", "",
         "", "1", "12", "2"], strict=True))
     (shortcut,) = startup_shortcuts(desktop)  # to this program, to start hidden with /s
-    assert shortcut.name == "メールチェッカー.lnk" and any(windows_path(app.exe).encode(code) in
-                                                   shortcut.read_bytes() for code in ("cp932", "utf-16-le"))
+    assert shortcut.name == "メールチェッカー.lnk" and any(windows_path(app.exe).encode(
+        code) in shortcut.read_bytes() for code in ("cp932", "utf-16-le"))
     # The start-up wait runs with the new settings, over STLS; a restart reads
     # the file; the icon is the file's; the popup stands at its place.
     tray_shows(probe, "1 通のメール (700 バイト)")
@@ -139,7 +139,8 @@ def lock_state(sheet):
     return [c["enabled"] for c in sheet.controls() if c["class"] == "SysTabControl32" or
             c["class"] == "Button" and c["id"] in (OK, CANCEL)] + [controls[i]["enabled"] for i in (
                 SERVER, SECURITY, USER, PASSWORD, USEAPOP, USEUIDL)] + [
-        controls[TEST]["text"], controls[TEST]["enabled"], controls[LOG]["text"], controls[LOG]["enabled"]]
+        controls[TEST]["text"], controls[TEST]["enabled"], controls[LOG]["text"],
+        controls[LOG]["enabled"]]
 
 
 def test_the_connection_test_logs_locks_aborts_and_cancels(desktop, pop3):

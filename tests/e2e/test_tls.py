@@ -5,7 +5,8 @@ from harness import *
 UNTRUSTED, NAME, EXPIRED, HANDSHAKE = ("サーバー証明書が信頼できません", "証明書の名前がサーバー名と一致しません",
                                        "サーバー証明書の有効期限切れ", "TLSハンドシェイク失敗")
 DOVECOT = [  # SERVER, SECURITY, USEAPOP, USEUIDL
-    ("localhost", 1, 1, 1), ("127.0.0.1:995", 1, 0, 0), ("127.0.0.1", 2, 1, 0), ("localhost", 2, 0, 1)]
+    ("localhost", 1, 1, 1), ("127.0.0.1:995", 1, 0, 0), ("127.0.0.1", 2, 1, 0),
+    ("localhost", 2, 0, 1)]
 
 
 def test_dovecot_over_tls_and_the_connection_test_log(desktop, mailbox):

@@ -132,7 +132,9 @@ static bool notify(DWORD message, const NotifyData* data, const std::string& ima
             icon->balloons.push_back(list({str(data->info_title), str(data->info)}));
     }
     if (icon)
-        events.push_back(obj({{"tick", num(GetTickCount())}, {"flags", num(data->flags)}, {"icon", name_of(icon->image)},
+        events.push_back(obj({{"tick", num(GetTickCount())},
+                              {"flags", num(data->flags)},
+                              {"icon", name_of(icon->image)},
                               {"tip", str(icon->tip)}}));
     return accepted;
 }
@@ -248,10 +250,14 @@ static BOOL CALLBACK add_control(HWND control, LPARAM controls)
     }
     bool button = name == L"Button" && ask(control, BM_GETCHECK, 0, 0, &check);
     ((std::vector<Json>*)controls)
-        ->push_back(obj({{"class", str(name)}, {"id", num(GetDlgCtrlID(control))},
-                         {"hwnd", handle(control)}, {"parent", handle(GetParent(control))},
-                         {"text", str(value)}, {"enabled", num(IsWindowEnabled(control))},
-                         {"visible", num(IsWindowVisible(control))}, {"rect", rect_of(control)},
+        ->push_back(obj({{"class", str(name)},
+                         {"id", num(GetDlgCtrlID(control))},
+                         {"hwnd", handle(control)},
+                         {"parent", handle(GetParent(control))},
+                         {"text", str(value)},
+                         {"enabled", num(IsWindowEnabled(control))},
+                         {"visible", num(IsWindowVisible(control))},
+                         {"rect", rect_of(control)},
                          {"checked", button ? num(check) : "null"}}));
     return TRUE;
 }
@@ -267,10 +273,13 @@ static BOOL CALLBACK add_dialog(HWND window, LPARAM dialogs)
     std::vector<Json> controls;
     EnumChildWindows(window, add_control, (LPARAM)&controls);
     ((std::vector<Json>*)dialogs)
-        ->push_back(obj({{"hwnd", handle(window)}, {"caption", str(title(window))},
+        ->push_back(obj({{"hwnd", handle(window)},
+                         {"caption", str(title(window))},
                          {"visible", num(IsWindowVisible(window))},
-                         {"owner", handle(GetWindow(window, GW_OWNER))}, {"rect", rect_of(window)},
-                         {"client", box(client)}, {"controls", list(controls)}}));
+                         {"owner", handle(GetWindow(window, GW_OWNER))},
+                         {"rect", rect_of(window)},
+                         {"client", box(client)},
+                         {"controls", list(controls)}}));
     return TRUE;
 }
 
@@ -295,10 +304,10 @@ static Json in_program(HWND window, UINT message, WPARAM wparam, const wchar_t* 
         GetModuleFileNameW(nullptr, buffer, MAX_PATH);
         lstrcpyW(wcsrchr(buffer, L'\\') + 1, agent);
         WriteProcessMemory(process, remote, buffer, sizeof buffer, nullptr);
-        HANDLE thread = CreateRemoteThread(
-            process, nullptr, 0,
-            (LPTHREAD_START_ROUTINE)(void*)GetProcAddress(GetModuleHandleW(L"kernel32"), "LoadLibraryW"),
-            remote, 0, nullptr);
+        HANDLE thread = CreateRemoteThread(process, nullptr, 0,
+                                           (LPTHREAD_START_ROUTINE)(void*)GetProcAddress(
+                                               GetModuleHandleW(L"kernel32"), "LoadLibraryW"),
+                                           remote, 0, nullptr);
         WaitForSingleObject(thread, 10000);
         CloseHandle(thread);
     } else {
@@ -319,7 +328,8 @@ static Json menu(HWND window)
         return "\"\"";
     wchar_t name[64];
     swprintf(name, 64, L"trayprobe-menu-%lu", process_of(window));
-    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 65536, name);
+    HANDLE mapping =
+        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 65536, name);
     auto share = (UINT64*)MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
     share[0] = items;
     in_program(window, 0, 0, L"trayprobe_agent.dll");
@@ -332,8 +342,11 @@ static Json menu(HWND window)
 static Json answer(const std::vector<std::string>& words, const std::string& line)
 {
     const std::string& verb = words[0];
-    auto arg = [&](size_t i) { return i < words.size() ? std::strtoll(words[i].c_str(), 0, 0) : 0; };
-    HWND program = FindWindowW(L"corvinaClass", nullptr), found[2] = {}, window = (HWND)(UINT_PTR)arg(1);
+    auto arg = [&](size_t i) {
+        return i < words.size() ? std::strtoll(words[i].c_str(), 0, 0) : 0;
+    };
+    HWND program = FindWindowW(L"corvinaClass", nullptr), found[2] = {},
+         window = (HWND)(UINT_PTR)arg(1);
     EnumWindows(find, (LPARAM)found);
     HWND popup = found[0];
     Json out = "";
@@ -341,12 +354,17 @@ static Json answer(const std::vector<std::string>& words, const std::string& lin
     if (verb == "icons") { // the program's icons, and the calls after the one given
         std::vector<Json> shown;
         for (const Icon& icon : icons)
-            shown.push_back(obj({{"present", num(icon.present)}, {"tip", str(icon.tip)},
-                                 {"icon", name_of(icon.image)}, {"callback", num(icon.callback)},
-                                 {"adds", num(icon.adds)}, {"deletes", num(icon.deletes)},
+            shown.push_back(obj({{"present", num(icon.present)},
+                                 {"tip", str(icon.tip)},
+                                 {"icon", name_of(icon.image)},
+                                 {"callback", num(icon.callback)},
+                                 {"adds", num(icon.adds)},
+                                 {"deletes", num(icon.deletes)},
                                  {"balloons", list(icon.balloons)}}));
-        std::vector<Json> since(events.begin() + std::min((size_t)arg(1), events.size()), events.end());
-        out = obj({{"icons", list(shown)}, {"seq", num((long long)events.size())},
+        std::vector<Json> since(events.begin() + std::min((size_t)arg(1), events.size()),
+                                events.end());
+        out = obj({{"icons", list(shown)},
+                   {"seq", num((long long)events.size())},
                    {"events", list(since)}});
     } else if (verb == "refuse_adds") {
         refuse_adds = (unsigned)arg(1), out = "0";
@@ -372,8 +390,10 @@ static Json answer(const std::vector<std::string>& words, const std::string& lin
         RECT area;
         SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
         out = !popup ? obj({{"visible", "0"}})
-                     : obj({{"hwnd", handle(popup)}, {"text", str(title(GetDlgItem(popup, 1003)))},
-                            {"rect", rect_of(popup)}, {"work_area", box(area)},
+                     : obj({{"hwnd", handle(popup)},
+                            {"text", str(title(GetDlgItem(popup, 1003)))},
+                            {"rect", rect_of(popup)},
+                            {"work_area", box(area)},
                             {"visible", num(IsWindowVisible(popup) && !IsIconic(popup))},
                             {"enabled", num(IsWindowEnabled(popup))},
                             {"mail_enabled", num(IsWindowEnabled(GetDlgItem(popup, 1031)))}});

@@ -13,8 +13,8 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 {
     wchar_t name[64];
     swprintf(name, 64, L"trayprobe-menu-%lu", GetCurrentProcessId());
-    HANDLE mapping = reason == DLL_PROCESS_ATTACH ? OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, name)
-                                                  : nullptr;
+    HANDLE mapping =
+        reason == DLL_PROCESS_ATTACH ? OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, name) : nullptr;
     auto view = mapping ? (UINT64*)MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr;
     if (!view)
         return reason != DLL_PROCESS_ATTACH;
