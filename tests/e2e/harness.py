@@ -1,75 +1,45 @@
-"""The end-to-end harness: corvina.exe under Wine in Xvfb, watched by the probe
-(trayprobe.exe), against Dovecot and a scripted POP3 server.
-
-    python3 -m harness setup | teardown       CTest's fixture (the namespace, Dovecot)
-    python3 -m harness test_x.py [names...]   runs the test_* functions of a module
-
-The layer runs in a network namespace of its own, named after the build
-folder (E2E_NETNS): Dovecot, the scripted servers, Xvfb and every Wine
-server of its prefixes listen there, so 127.0.0.1:110 is free whatever the
-machine runs, and nothing outside is touched. Wine's sockets belong to the
-wineserver, which a test's first Wine program starts inside the namespace.
-A test names the fixtures it needs as parameters: case, desktop, pop3, mailbox.
-"""
-import fcntl
-import grp
-import hashlib
-import importlib.util
-import inspect
-import itertools
-import json
-import os
-import poplib
-import pwd
-import re
-import secrets
-import select
-import shutil
-import socket
-import subprocess
-import sys
-import threading
-import time
-import traceback
-import uuid
+"""The end-to-end harness (see README.md): python3 -m harness setup | teardown |
+test_x.py [names...]. Everything listens in a network namespace of its own."""
+import datetime, fcntl, hashlib, importlib.util, inspect, ipaddress, json, os, poplib, re
+import select, shutil, socket, ssl, subprocess, sys, threading, time, traceback, uuid
 from dataclasses import dataclass, field
 from pathlib import Path
 
 WORK = Path(os.environ.get("E2E_WORK_DIR", "/tmp/corvina-e2e")).resolve()
-WINE_RUN = os.environ.get("WINE_RUN", "")
-WINESERVER = "/usr/lib/wine/wineserver"
-HOST, PORT = "127.0.0.1", 110
-SCREEN = "1024x768x24"
-START_SECONDS = 60  # Wine's first start in a fresh prefix takes a few seconds
-
-IDM_SETTINGS, IDM_CHECK, IDM_PAUSE, IDM_EXIT = 2000, 2001, 2002, 2003
-IDOK = 1
-POPUP_MAIL_BUTTON, POPUP_CLOSE_BUTTON = 1031, 1032
+CERTS, WINE_RUN, HOST, PORT = WORK / "certs", os.environ.get("WINE_RUN", ""), "127.0.0.1", 110
+IDM_SETTINGS, IDM_CHECK, IDM_PAUSE, IDM_EXIT, IDOK = 2000, 2001, 2002, 2003, 1
 WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP = 0x0202, 0x0203, 0x0205
 NORMAL, CHECK, ARRIVE, ERROR, WAIT = "109", "106", "105", "108", "118"  # the tray's icons
 QUICK = {"STARTUP_WAIT": 0, "RETRY_MAX": 0, "USEAPOP": 0}  # the first check at once
+# The stored form of the password "secret" (and of one holding CR LF), as the
+# settings sheet writes it; every account here has that password.
+SECRET = "EzCx92Zal7z2Sep9lnN26c/D8Cd9Fbf8be0bb42d05B06X+SSk2d6ai00n6ebmF8eef87R02zxgace0euk29"
+SECRET_CRLF = ("EzCxyepi8u2x3DD0YnSDRR9Fj5ZSc80h52abm00e41dB0G9101X+0zncb3Rk9cl16CDf032wN8a1Elfra"
+               "d784b/aHb2fa5f3aa7R")
+INI_KEYS = [  # then SECURITY, only when not 0
+    "SERVER", "ACCOUNT", "PASSWORD", "USEAPOP", "USEUIDL", "INTERVAL", "STARTUP_WAIT",
+    "RETRY_MAX", "RETRY_INTERVAL", "MAILER", "USE_SOUND", "SOUND_FILE", "BACK_COLOR",
+    "STOP_IF_MSG", "USE_POPUPDLG", "POPUPDLG_TEXT_COLOR", "POPUPDLG_BACK_COLOR",
+    "USE_SYSTEMCOLOR", "POPUPDLG_X", "POPUPDLG_Y", "USE_BALOON", "POPUP_ICON", "NORMAL_ICON",
+    "CHECK_ICON", "ARRIVE_ICON", "ERROR_ICON", "WAIT_ICON", "AUTO_POPUP_CLOSE",
+    "AUTO_POPUP_CLOSE_TIME"]
 
-
-# Waiting: every wait polls a cheap query and fails with the last value it saw.
 
 def wait_for(observe, condition=bool, timeout=10.0, what="the condition"):
+    """Polls observe() until condition holds; fails with the last value seen."""
     deadline = time.monotonic() + timeout
-    while True:
-        value = observe()
-        if condition(value):
-            return value
+    while not condition(value := observe()):
         if time.monotonic() >= deadline:
             raise AssertionError(f"waited {timeout:g} s for {what}; last seen: {value!r}")
         time.sleep(0.05)
+    return value
 
 
 def holds_for(observe, condition, seconds, what):
-    """Asserts that condition(observe()) holds throughout the next seconds:
-    for what must not happen, such as a check that is not due."""
+    """For what must not happen: condition holds throughout the next seconds."""
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
-        value = observe()
-        assert condition(value), f"{what} did not hold: {value!r}"
+        assert condition(value := observe()), f"{what} did not hold: {value!r}"
         time.sleep(0.1)
 
 
@@ -77,108 +47,66 @@ def windows_path(path):
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
-# The program's files.
-
-INI_KEYS = (
-    "SERVER", "ACCOUNT", "PASSWORD", "USEAPOP", "USEUIDL", "INTERVAL", "STARTUP_WAIT",
-    "RETRY_MAX", "RETRY_INTERVAL", "MAILER", "USE_SOUND", "SOUND_FILE", "BACK_COLOR",
-    "STOP_IF_MSG", "USE_POPUPDLG", "POPUPDLG_TEXT_COLOR", "POPUPDLG_BACK_COLOR",
-    "USE_SYSTEMCOLOR", "POPUPDLG_X", "POPUPDLG_Y", "USE_BALOON", "POPUP_ICON", "NORMAL_ICON",
-    "CHECK_ICON", "ARRIVE_ICON", "ERROR_ICON", "WAIT_ICON", "AUTO_POPUP_CLOSE",
-    "AUTO_POPUP_CLOSE_TIME")
-
-
-def ini_bytes(settings):
-    """Section CONFIG in code page 932 with CR LF; bytes are written as they are.
-    A key the program does not know is refused, so a typo cannot pass unnoticed."""
-    lines = [b"[CONFIG]"]
-    for key, value in settings.items():
-        if key not in INI_KEYS:
-            raise KeyError(f"corvina has no setting {key}")
-        value = value if isinstance(value, bytes) else str(int(value) if isinstance(
-            value, bool) else value).encode("cp932")
-        lines.append(key.encode() + b"=" + value)
-    return b"\r\n".join(lines) + b"\r\n"
-
-
-class _Generator:
-    """The generator over x^521 + x^32 + 1 that the stored password form uses."""
-
-    def __init__(self, s):
-        x, u = [0] * 521, 0
-        for i in range(17):
-            for _ in range(32):
-                s = (s * 1566083941 + 1) & 0xFFFFFFFF
-                u = (u >> 1) | (s & 0x80000000)
-            x[i] = u
-        x[16] = ((x[16] << 23) & 0xFFFFFFFF) ^ (x[0] >> 9) ^ x[15]
-        for i in range(17, 521):
-            x[i] = ((x[i - 17] << 23) & 0xFFFFFFFF) ^ (x[i - 16] >> 9) ^ x[i - 1]
-        self.x, self.j = x, 520
-        for _ in range(3):
-            self._refresh()
-
-    def _refresh(self):
-        for i in range(32):
-            self.x[i] ^= self.x[i + 489]
-        for i in range(32, 521):
-            self.x[i] ^= self.x[i - 32]
-
-    def next(self):
-        self.j += 1
-        if self.j >= 521:
-            self._refresh()
-            self.j = 0
-        return self.x[self.j]
-
-
-ALPHABET = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"
-
-
-def encode_password(plain, seed=0x1234):
-    """The stored PASSWORD text, written apart from the program's own encoder:
-    a login with it proves that both agree on the form (seed characters, one
-    bit per character, MD5 check, 100 seeded transpositions)."""
-    data = plain.encode("cp932") if isinstance(plain, str) else plain
-    generator = _Generator(seed)
-    text = [ALPHABET[((seed >> (4 * k)) & 15) | (generator.next() & 0x30)] for k in range(4)]
-    generator = _Generator(seed + 1)
-    text += [ALPHABET[(generator.next() + ((byte >> k) & 1)) & 63] for byte in data
-             for k in range(8)]
-    text += hashlib.md5(data).hexdigest()
-    generator = _Generator(seed + 2)
-    for _ in range(100):
-        a, b = 4 + generator.next() % (len(text) - 4), 4 + generator.next() % (len(text) - 4)
-        text[a], text[b] = text[b], text[a]
-    return "".join(text)
-
-
 def outcome_text(count, size):
     """The tool tip after a check that found count messages of size bytes."""
-    if count == 0:
-        return "新着メールはありません"
-    if size < 2048:
-        return f"{count} 通のメール ({size} バイト)"
-    if size < 2 * 1024 * 1024:
-        return f"{count} 通のメール ({-(-size // 1024)}Kバイト)"
-    return f"{count} 通のメール ({-(-size // (1024 * 1024))}Mバイト)"
+    unit, name = (1024, "K") if size < 2 * 1024 * 1024 else (1024 * 1024, "M")
+    return "新着メールはありません" if count == 0 else f"{count} 通のメール ({size} バイト)" \
+        if size < 2048 else f"{count} 通のメール ({-(-size // unit)}{name}バイト)"
 
 
-# Dovecot: one for the whole run, on 127.0.0.1:110 of the namespace, as the
-# package's users dovecot and dovenull, with mail owned by nobody. Each test
-# adds a user of its own.
+def make_certificates():
+    """A CA the template prefix trusts, one nobody trusts, and server certificates."""
+    from cryptography import x509
+    from cryptography.hazmat.primitives import hashes, serialization as form
+    from cryptography.hazmat.primitives.asymmetric import rsa
+    now, day = datetime.datetime.now(datetime.timezone.utc), datetime.timedelta(days=1)
 
+    def issue(name, issuer=None, names=(), first=-1, last=3650):
+        key = rsa.generate_private_key(public_exponent=65537, key_size=2048)
+        subject = x509.Name([x509.NameAttribute(x509.NameOID.COMMON_NAME, name)])
+        cert = x509.CertificateBuilder(issuer[1].subject if issuer else subject, subject,
+                                       key.public_key(), x509.random_serial_number(),
+                                       now + first * day, now + last * day).add_extension(
+            x509.SubjectAlternativeName(names) if names else x509.BasicConstraints(True, None),
+            not names).sign(issuer[0] if issuer else key, hashes.SHA256())
+        (CERTS / f"{name}.key").write_bytes(key.private_bytes(
+            form.Encoding.PEM, form.PrivateFormat.PKCS8, form.NoEncryption()))
+        (CERTS / f"{name}.pem").write_bytes(cert.public_bytes(form.Encoding.PEM))
+        (CERTS / f"{name}.der").write_bytes(cert.public_bytes(form.Encoding.DER))
+        return key, cert
+
+    CERTS.mkdir(parents=True, exist_ok=True)
+    here = [x509.DNSName("localhost"), x509.IPAddress(ipaddress.ip_address(HOST))]
+    ca = issue("ca")
+    issue("good", ca, here), issue("expired", ca, here, -30, -2)
+    issue("wrongname", ca, [x509.DNSName("mail.example.org")])
+    issue("unknown", issue("other"), here)
+
+
+def trust_reg():
+    """The test CA in Wine's root store: properties 3 (its SHA-1) and 32 (itself)."""
+    der = (CERTS / "ca.der").read_bytes()
+    sha1 = hashlib.sha1(der).digest()
+    blob = b"".join(prop.to_bytes(4, "little") + b"\1\0\0\0" + len(data).to_bytes(4, "little")
+                    + data for prop, data in ((3, sha1), (32, der)))
+    return (f"REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Microsoft\\SystemCertificates\\Root\\"
+            f"Certificates\\{sha1.hex().upper()}]\n\"Blob\"=hex:{blob.hex(',')}\n")
+
+
+# Dovecot, one for the whole run: 110 offers STLS, 995 is TLS from the first byte.
 DOVECOT_CONFIG = """\
 protocols = pop3
 listen = {host}
 base_dir = {runtime}/run
 state_dir = {runtime}/state
 log_path = {runtime}/dovecot.log
-ssl = no
+ssl = yes
+ssl_cert = <{certs}/good.pem
+ssl_key = <{certs}/good.key
+ssl_dh = </usr/share/dovecot/dh.pem
+ssl_min_protocol = TLSv1.2
 disable_plaintext_auth = no
-# apop puts a time stamp into the greeting; plain gives USER and PASS.
 auth_mechanisms = plain apop
-# Failed logins answer at once ("nodelay" users), and no penalty slows the next.
 auth_failure_delay = 0
 default_internal_user = dovecot
 default_login_user = dovenull
@@ -197,11 +125,7 @@ service anvil {{
     mode = 0
   }}
 }}
-service pop3-login {{
-{listeners}
-}}
 """
-POP3_LISTENER = "  inet_listener pop3 {\n    address = 127.0.0.1\n    port = 110\n  }"
 
 
 def dovecot_folder():
@@ -211,129 +135,66 @@ def dovecot_folder():
     return Path(f"/tmp/corvina-e2e-dovecot-{os.environ.get('E2E_NETNS', 'demo')}")
 
 
-def write_dovecot_config(listeners=POP3_LISTENER, extra=""):
-    """Our configuration: `listeners` go into the pop3-login service."""
+def start_dovecot():
     folder = dovecot_folder()
     for sub in ("run", "state", "mail"):
         (folder / sub).mkdir(parents=True, exist_ok=True)
-    for path in (folder, folder / "run"):
-        path.chmod(0o755)
-    os.chown(folder / "mail", pwd.getpwnam("nobody").pw_uid, grp.getgrnam("nogroup").gr_gid)
-    (folder / "passwd").touch()
-    (folder / "passwd").chmod(0o644)
-    config = folder / "dovecot.conf"
-    config.write_text(DOVECOT_CONFIG.format(host=HOST, runtime=folder, listeners=listeners)
-                      + extra)
-    return config
-
-
-def _greeting():
-    try:
-        with socket.create_connection((HOST, PORT), timeout=2) as connection:
-            return connection.makefile("rb").readline()
-    except OSError:
-        return None
-
-
-def start_dovecot(listeners=POP3_LISTENER, extra=""):
-    stop_dovecot()
-    if _greeting() is not None:
-        sys.exit(f"something else answers on {HOST}:{PORT}; run the servers in a namespace")
-    config = write_dovecot_config(listeners, extra)
+    folder.chmod(0o755), (folder / "run").chmod(0o755)
+    shutil.chown(folder / "mail", "nobody", "nogroup")
+    (folder / "passwd").touch(0o644)
+    (folder / "dovecot.conf").write_text(DOVECOT_CONFIG.format(host=HOST, runtime=folder,
+                                                               certs=CERTS))
     # The daemon must not keep CTest's output pipes open: CTest waits for them.
-    subprocess.run(["dovecot", "-c", str(config)], check=True, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL)
-    wait_for(_greeting, timeout=20, what="Dovecot to answer")
-
-
-def stop_dovecot():
-    """Stops the master started with our configuration, found by its pid file."""
-    folder = dovecot_folder()
-    try:
-        pid = int((folder / "run" / "master.pid").read_text())
-        ours = str(folder / "dovecot.conf").encode() in Path(f"/proc/{pid}/cmdline").read_bytes()
-    except (OSError, ValueError):
-        return
-    if ours:
-        subprocess.run(["doveadm", "-c", str(folder / "dovecot.conf"), "stop"])
-        wait_for(lambda: not Path(f"/proc/{pid}").exists(), timeout=20, what="Dovecot to stop")
-
-
-_numbers = itertools.count()
-
-
-def message_bytes(size, subject="corvina e2e"):
-    """A message of exactly size bytes with CR LF line ends, as LIST counts it."""
-    head = (f"From: sender@corvina.test\r\nTo: user@corvina.test\r\nSubject: {subject}\r\n"
-            f"Message-ID: <{uuid.uuid4()}@corvina.test>\r\n\r\n").encode()
-    lines, last = divmod(size - len(head), 78)
-    if lines < 0 or (last, lines) == (1, 0):
-        raise ValueError(f"no message of {size} bytes")
-    if last == 1:  # no line fits in one byte: the line before takes 77
-        return head + (b"x" * 76 + b"\r\n") * (lines - 1) + b"x" * 75 + b"\r\n\r\n"
-    return head + (b"x" * 76 + b"\r\n") * lines + (b"x" * (last - 2) + b"\r\n" if last else b"")
+    subprocess.run(["dovecot", "-c", folder / "dovecot.conf"], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 class Mailbox:
-    """A Dovecot user of one test, with its maildir."""
+    """A Dovecot user of one test, with its maildir and the password "secret"."""
 
     def __init__(self, hint="user"):
-        hint = re.sub(r"[^a-z0-9]+", "-", hint.lower())[:40]
-        self.name = f"{hint}-{os.getpid()}-{next(_numbers)}"
-        self.password = secrets.token_hex(8)
+        self.name = f"{re.sub(r'[^a-z0-9]+', '-', hint.lower())[:40]}-{uuid.uuid4().hex[:8]}"
         self.maildir = dovecot_folder() / "mail" / self.name
-        self._owner = (pwd.getpwnam("nobody").pw_uid, grp.getgrnam("nogroup").gr_gid)
         for sub in ("", "new", "cur", "tmp"):
             (self.maildir / sub).mkdir(parents=True, exist_ok=True)
-            os.chown(self.maildir / sub, *self._owner)
+            shutil.chown(self.maildir / sub, "nobody", "nogroup")
         with open(dovecot_folder() / "passwd", "a") as passwd:
             fcntl.flock(passwd, fcntl.LOCK_EX)
-            passwd.write(f"{self.name}:{{PLAIN}}{self.password}::::::nodelay=y\n")
-        wait_for(self._can_log_in, timeout=20, what=f"Dovecot to know {self.name}")
+            passwd.write(f"{self.name}:{{PLAIN}}secret::::::nodelay=y\n")
+        wait_for(self.listing, lambda seen: seen is not None, timeout=20, what="Dovecot")
 
-    def _can_log_in(self):
-        try:
-            self.session().quit()
-            return True
-        except (poplib.error_proto, OSError):
-            return False
-
-    def session(self):
-        pop = poplib.POP3(HOST, PORT, timeout=20)
-        pop.user(self.name)
-        pop.pass_(self.password)
-        return pop
-
-    def add_message(self, size=1000, subject="corvina e2e"):
-        """Delivers a message of size bytes; returns its key."""
-        data = message_bytes(size, subject)
-        key = f"{time.time_ns()}.P{os.getpid()}Q{next(_numbers)}.corvina-e2e"
+    def add_message(self, size=1000):
+        """Delivers a message of exactly size bytes as LIST counts them; returns its key."""
+        head = f"Subject: e2e\r\nMessage-ID: <{uuid.uuid4()}@corvina.test>\r\n\r\n".encode()
+        data, key = head + b"x" * (size - len(head) - 2) + b"\r\n", uuid.uuid4().hex
         temporary = self.maildir / "tmp" / f"{key},S={len(data)},W={len(data)}"
         temporary.write_bytes(data)
-        os.chown(temporary, *self._owner)
+        shutil.chown(temporary, "nobody", "nogroup")
         temporary.rename(self.maildir / "new" / temporary.name)
         return key
 
     def delete_message(self, key):
-        for path in [*self.maildir.glob(f"new/{key},*"), *self.maildir.glob(f"cur/{key},*")]:
+        for path in self.maildir.glob(f"*/{key},*"):
             path.unlink()
 
     def listing(self):
-        """Dovecot's own (unique id, size) of each message, in message order."""
-        pop = self.session()
+        """Dovecot's own (id, size) of each message, in order; None while it cannot log in."""
         try:
-            ids = [line.split(b" ", 1)[1].decode() for line in pop.uidl()[1]]
-            sizes = [int(line.split(b" ")[1]) for line in pop.list()[1]]
-        finally:
-            pop.quit()
-        return list(zip(ids, sizes))
+            pop = poplib.POP3(HOST, PORT, timeout=20)
+            pop.user(self.name), pop.pass_("secret")
+        except (poplib.error_proto, OSError):
+            return None
+        ids, sizes = ([line.split()[1] for line in answer[1]]
+                      for answer in (pop.uidl(), pop.list()))
+        pop.quit()
+        return [(uid.decode(), int(size)) for uid, size in zip(ids, sizes)]
 
     def uidl(self):
         return [uid for uid, _ in self.listing()]
 
 
-# The scripted POP3 server: a small correct server unless a Behaviour says
-# otherwise; it keeps every line it receives exactly as sent.
+# The scripted POP3 server: a small correct server (user alice, password
+# secret) unless a Behaviour says otherwise; it keeps every line it receives.
 
 @dataclass(frozen=True)
 class Action:
@@ -342,27 +203,24 @@ class Action:
     silent: bool = False  # then it answers nothing more, but keeps reading
 
 
-CLOSE, SILENT = Action(close=True), Action(silent=True)
-TIME_STAMP = b"<1896.697170952@corvina.test>"
+CLOSE, SILENT, TIME_STAMP = Action(close=True), Action(silent=True), b"<1896.69717@corvina.test>"
 
 
-def reply(*lines):
-    return Action(data=b"".join(line + b"\r\n" for line in lines))
-
-
-def raw(data, close=False):
-    return Action(data=data, close=close)
+def reply(*lines, close=False):
+    return Action(b"".join(line + b"\r\n" for line in lines), close)
 
 
 @dataclass
 class Behaviour:
-    """greeting: the first line, or an Action; messages: their sizes; uids:
-    their ids (default uid-1, ...); faults: command word -> Action, used
-    instead of the normal answer."""
+    """faults: command word -> Action instead of the answer; TLS from the first byte
+    when implicit, else after STLS, step bytes per write."""
     greeting: object = b"+OK corvina test server ready " + TIME_STAMP
     messages: tuple = (1000,)
     uids: tuple = None
     faults: dict = field(default_factory=dict)
+    cert: str = "good"
+    implicit: bool = False
+    step: int = 1 << 16
 
 
 @dataclass
@@ -372,20 +230,54 @@ class Connection:
     closed_by: str = None
 
 
-class ScriptedPop3:
-    """On port 110 of a loopback address of its own (127.0.0.2 and up)."""
+class Tls:
+    """TLS through memory, so that the records can go out a few bytes at a time."""
 
-    def __init__(self):
-        self.connections = []
-        self._behaviours = [Behaviour()]
-        self._listener = socket.socket()
+    def __init__(self, sock, behaviour):
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(CERTS / f"{behaviour.cert}.pem", CERTS / f"{behaviour.cert}.key")
+        self.sock, self.step, self.incoming = sock, behaviour.step, ssl.MemoryBIO()
+        self.tls = context.wrap_bio(self.incoming, outgoing := ssl.MemoryBIO(), server_side=True)
+        self.outgoing = outgoing
+        self._pump(self.tls.do_handshake)
+
+    def _pump(self, operation):
+        while True:
+            try:
+                result = operation()
+                self.sendall(b"")
+                return result
+            except ssl.SSLWantReadError:
+                self.sendall(b"")
+                if not (data := self.sock.recv(65536)):
+                    return b""
+                self.incoming.write(data)
+
+    def sendall(self, data):
+        if data:
+            self._pump(lambda: self.tls.write(data))
+        data = self.outgoing.read()
+        for at in range(0, len(data), self.step):
+            self.sock.sendall(data[at:at + self.step])
+            time.sleep(0.001 if self.step < 100 else 0)
+
+    def recv(self, size):
+        return self._pump(lambda: self.tls.read(size))
+
+
+class ScriptedPop3:
+    """On 127.0.0.2 and up, port 110, or at the address given (port 0: any)."""
+
+    def __init__(self, address=None):
+        self.connections, self._behaviours, self._listener = [], [Behaviour()], socket.socket()
         for last in range(2, 255):
             try:
-                self._listener.bind((f"127.0.0.{last}", PORT))
+                self._listener.bind(address or (f"127.0.0.{last}", PORT))
                 break
             except OSError:
                 continue
         self.address = self._listener.getsockname()
+        self.server = "%s:%d" % self.address  # as SERVER names it
         self._listener.listen()
         threading.Thread(target=self._accept, daemon=True).start()
 
@@ -406,103 +298,98 @@ class ScriptedPop3:
                 sock, _ = self._listener.accept()
             except OSError:
                 return
-            connection = Connection(time.monotonic())
+            sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             behaviour = self._behaviours[min(len(self.connections), len(self._behaviours) - 1)]
-            self.connections.append(connection)
+            self.connections.append(connection := Connection(time.monotonic()))
             threading.Thread(target=self._serve, args=(sock, connection, behaviour),
                              daemon=True).start()
 
     def _serve(self, sock, connection, behaviour):
-        def act(action):
-            sock.sendall(action.data)
-            if action.close:
-                connection.closed_by = "server"
-            return "closed" if action.close else "silent" if action.silent else "on"
         with sock:
-            greeting = behaviour.greeting
-            if isinstance(greeting, Action):
-                state, stamp = act(greeting), None
-            else:
-                sock.sendall(greeting + b"\r\n")
-                state, stamp = "on", (re.findall(rb"<[^>]*>", greeting) or [None])[0]
-            user, logged_in, pending = None, False, b""
-            while state != "closed":
-                chunk = sock.recv(65536)
-                if not chunk:
-                    if pending:
-                        connection.lines.append(pending)
-                    connection.closed_by = connection.closed_by or "client"
-                    return
-                pending += chunk
-                while b"\n" in pending and state != "closed":
-                    line, pending = pending.split(b"\n", 1)
-                    connection.lines.append(line + b"\n")
-                    if state == "silent":
-                        continue
-                    words = line.rstrip(b"\r").split() or [b""]
-                    verb = words[0].upper().decode("latin-1")
-                    if verb in behaviour.faults:
-                        state = act(behaviour.faults[verb])
-                        continue
-                    sizes = behaviour.messages
-                    uids = behaviour.uids or [b"uid-%d" % (i + 1) for i in range(len(sizes))]
-                    if verb == "USER":
-                        user, answer = words[1:], b"+OK"
-                    elif verb in ("PASS", "APOP"):
-                        digest = hashlib.md5((stamp or b"") + b"secret").hexdigest().encode()
-                        logged_in = (user, words[1:]) == ([b"alice"], [b"secret"]) or (
-                            verb == "APOP" and stamp and words[1:] == [b"alice", digest])
-                        answer = b"+OK logged in" if logged_in else b"-ERR [AUTH] invalid password"
-                    elif verb == "QUIT":
-                        sock.sendall(b"+OK bye\r\n")
-                        connection.closed_by, state = "server", "closed"
-                        continue
-                    elif not logged_in:
-                        answer = b"-ERR not logged in"
-                    elif verb == "STAT":
-                        answer = b"+OK %d %d" % (len(sizes), sum(sizes))
-                    elif verb in ("LIST", "UIDL"):
-                        values = [b"%d" % s for s in sizes] if verb == "LIST" else uids
-                        answer = b"\r\n".join([b"+OK"] + [b"%d %s" % (i + 1, v)
-                                                          for i, v in enumerate(values)] + [b"."])
-                    else:
-                        answer = b"-ERR unknown command"
-                    sock.sendall(answer + b"\r\n")
+            try:
+                self._converse(sock, connection, behaviour)
+            except (OSError, ssl.SSLError):
+                pass
+            connection.closed_by = connection.closed_by or "client"
+
+    def _converse(self, sock, connection, behaviour):
+        def act(action):
+            stream.sendall(action.data)
+            connection.closed_by = "server" if action.close else None
+            return "closed" if action.close else "silent" if action.silent else "on"
+        stream = Tls(sock, behaviour) if behaviour.implicit else sock
+        greeting = behaviour.greeting
+        greeting = greeting if isinstance(greeting, Action) else Action(greeting + b"\r\n")
+        state, stamp = act(greeting), (re.findall(rb"<[^>]*>", greeting.data[:200]) or [b""])[0]
+        user, logged_in, pending, sizes = None, False, b"", behaviour.messages
+        uids = behaviour.uids or [b"uid-%d" % (i + 1) for i in range(len(sizes))]
+        while state != "closed":
+            if not (chunk := stream.recv(65536)):
+                connection.lines += [pending] if pending else []
+                return
+            pending += chunk
+            while b"\n" in pending and state != "closed":
+                line, pending = pending.split(b"\n", 1)
+                connection.lines.append(line + b"\n")
+                words = line.rstrip(b"\r").split() or [b""]
+                verb, answer = words[0].upper().decode("latin-1"), b"-ERR not logged in"
+                if state == "silent":
+                    continue
+                elif verb in behaviour.faults:
+                    state = act(behaviour.faults[verb])
+                    continue
+                elif verb == "USER":
+                    user, answer = words[1:], b"+OK"
+                elif verb in ("PASS", "APOP"):
+                    digest = hashlib.md5(stamp + b"secret").hexdigest().encode()
+                    logged_in = (user, words[1:]) == ([b"alice"], [b"secret"]) or (
+                        verb == "APOP" and stamp and words[1:] == [b"alice", digest])
+                    answer = b"+OK logged in" if logged_in else b"-ERR [AUTH] invalid password"
+                elif verb == "STLS":
+                    stream.sendall(b"+OK Begin TLS\r\n")
+                    stream = Tls(sock, behaviour)
+                    continue
+                elif verb == "QUIT":
+                    state = act(reply(b"+OK bye", close=True))
+                    continue
+                elif logged_in and verb == "STAT":
+                    answer = b"+OK %d %d" % (len(sizes), sum(sizes))
+                elif logged_in and verb in ("LIST", "UIDL"):
+                    values = [b"%d" % s for s in sizes] if verb == "LIST" else uids
+                    answer = b"\r\n".join([b"+OK"] + [b"%d %s" % (i + 1, v)
+                                                      for i, v in enumerate(values)] + [b"."])
+                stream.sendall(answer + b"\r\n")
 
 
-# The desktop: a fresh Wine prefix, Xvfb on a display no one has claimed,
-# and the probe, which owns the task bar that Wine's shell32 reports to.
+# The desktop: a fresh Wine prefix, Xvfb on a display of its own, and the
+# probe, which owns the task bar that Wine's shell32 reports to.
 
 def _template():
-    """The prefix every test copies: made once, with Wine's virtual desktop
-    (there Wine manages the windows as Windows does)."""
+    """Made once: Wine's virtual desktop (windows managed as on Windows), the CA trusted."""
     path = WORK / "prefix-template"
     with open(WORK / "prefix-template.guard", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        if not (path / ".e2e-desktop").exists():
-            for key, name, value in (("Explorer", "Desktop", "Default"),
-                                     ("Explorer\\Desktops", "Default", "1024x768")):
-                subprocess.run([WINE_RUN, str(path), "reg", "add", f"HKCU\\Software\\Wine\\{key}",
-                                "/v", name, "/d", value, "/f"], check=True,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        ready = path / f".e2e-{hashlib.sha1((CERTS / 'ca.der').read_bytes()).hexdigest()}"
+        if not ready.exists():
+            (WORK / "trust.reg").write_text(trust_reg())
+            for command in (["add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop", "/d",
+                             "Default", "/f"], ["add", "HKCU\\Software\\Wine\\Explorer\\Desktops",
+                                                "/v", "Default", "/d", "1024x768", "/f"],
+                            ["import", windows_path(WORK / "trust.reg")]):
+                subprocess.run([WINE_RUN, path, "reg", *command], check=True, capture_output=True)
             stop_wine(path)  # its registry written out before it is copied
-            (path / ".e2e-desktop").touch()
+            ready.touch()
     return path
 
 
 def stop_wine(prefix):
-    """Ends every process of our prefix and its server, and removes the
-    server's folder (Debian's Wine: /tmp/<name>/server-<dev>-<inode>)."""
+    """Ends our prefix's server, and its folder /tmp/<name>/server-<dev>-<inode>."""
     env = dict(os.environ, WINEPREFIX=str(prefix))
     for _ in range(3):  # a program still starting escapes one kill
-        subprocess.run([WINESERVER, "-k"], env=env, stderr=subprocess.DEVNULL)
-        try:
-            subprocess.run([WINESERVER, "-w"], env=env, stderr=subprocess.DEVNULL, timeout=10)
+        subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
+        if not subprocess.run(["timeout", "10", "/usr/lib/wine/wineserver", "-w"],
+                              env=env).returncode:
             break
-        except subprocess.TimeoutExpired:
-            pass
-    else:
-        raise RuntimeError(f"the Wine server of {prefix} did not end")
     try:
         folder = Path("/tmp", (prefix / "wineserver").read_text().strip())
         shutil.rmtree(folder / f"server-{prefix.stat().st_dev:x}-{prefix.stat().st_ino:x}")
@@ -511,60 +398,24 @@ def stop_wine(prefix):
         pass
 
 
-def start_xvfb(log):
-    """Xvfb claims a display by making its lock file, which fails when another
-    server was first: then the next free number is tried. It writes the number
-    and its line end in two writes, and dies if the pipe closes in between."""
-    for number in range(70, 270):
-        if os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}"):
-            continue
-        read_end, write_end = os.pipe()
-        process = subprocess.Popen(["Xvfb", f":{number}", "-displayfd", str(write_end), "-screen",
-                                    "0", SCREEN, "-nolisten", "tcp"], pass_fds=[write_end],
-                                   stdout=log, stderr=log)
-        os.close(write_end)
-        ready = b""
-        while not ready.endswith(b"\n") and select.select([read_end], [], [], START_SECONDS)[0]:
-            chunk = os.read(read_end, 64)
-            if not chunk:
-                break
-            ready += chunk
-        os.close(read_end)
-        if ready.endswith(b"\n"):
-            return process, f":{number}"
-        process.kill()
-        process.wait()
-    raise RuntimeError("no display for Xvfb")
-
-
 class Probe:
-    """One command line out, one JSON line back; every call answers at once."""
+    """One command line out, one JSON line back (null: the command failed)."""
 
     def __init__(self, process):
-        self._process, self._pending = process, b""
-        self.ready = self._read(START_SECONDS)
-        if not self.ready.get("ready"):
-            raise RuntimeError(f"the probe did not start: {self.ready}")
+        self._process = process
+        if (ready := self._read(60)) != "ready":
+            raise RuntimeError(f"the probe did not start: {ready!r}")
 
     def _read(self, timeout):
-        fd = self._process.stdout.fileno()
-        while b"\n" not in self._pending:
-            if not select.select([fd], [], [], timeout)[0]:
-                raise RuntimeError(f"the probe gave no answer within {timeout} s")
-            chunk = os.read(fd, 1 << 16)
-            if not chunk:
-                raise RuntimeError(f"the probe ended ({self._process.poll()})")
-            self._pending += chunk
-        line, self._pending = self._pending.split(b"\n", 1)
-        return json.loads(line)
+        if not select.select([self._process.stdout], [], [], timeout)[0]:
+            raise RuntimeError(f"the probe gave no answer within {timeout} s")
+        return self._process.stdout.readline().decode().strip()
 
     def call(self, *words):
-        line = " ".join(map(str, words))
-        self._process.stdin.write(line.encode() + b"\n")
+        self._process.stdin.write(" ".join(map(str, words)).encode() + b"\n")
         self._process.stdin.flush()
-        answer = self._read(30)
-        if not answer.pop("ok"):
-            raise RuntimeError(f"{line}: {answer.get('error')}")
+        if (answer := json.loads(self._read(30))) is None:
+            raise RuntimeError(f"the probe could not: {words}")
         return answer
 
     def __getattr__(self, verb):  # probe.popup() is probe.call("popup")
@@ -572,27 +423,28 @@ class Probe:
 
     def icon(self):
         """The program's icon: the one present, else the last that was."""
-        icons = [i for i in self.call("state")["icons"] if i["owner_class"] == "corvinaClass"]
+        icons = self.icons(1 << 30)["icons"]
         return ([i for i in icons if i["present"]] or icons or [None])[-1]
 
-    def dialogs(self):
-        return self.call("dialogs")["dialogs"]
+    def events(self, since=0):
+        return self.icons(since)["events"]
+
+    def seq(self):
+        return self.icons(1 << 30)["seq"]
+
+    def menu(self):
+        """The open menu's items: id, grayed, checked, rect (4 numbers), text."""
+        return [[*map(int, line.split("\t")[:7]), line.split("\t")[7]]
+                for line in self.call("menu").splitlines()]
 
     def message_boxes(self):
-        boxes = []
-        for dialog in self.dialogs():
-            texts = [c["text"] for c in dialog["controls"] if c["class"] == "Static" and c["text"]]
-            if dialog["visible"] and texts and any(c["class"] == "Button"
-                                                   for c in dialog["controls"]):
-                boxes.append({"hwnd": dialog["hwnd"], "caption": dialog["caption"],
-                              "text": "\n".join(texts)})
-        return boxes
+        return [{"hwnd": d["hwnd"], "caption": d["caption"], "text": "\n".join(texts)}
+                for d in self.dialogs() if d["visible"] and "Button" in [
+                    c["class"] for c in d["controls"]] and (texts := [
+                        c["text"] for c in d["controls"] if c["class"] == "Static" and c["text"]])]
 
     def click_icon(self, message=WM_LBUTTONUP):
-        return self.call("tray_notify", message)
-
-    def load_exe(self, path):
-        return self.call("load_exe", windows_path(path))
+        return self.call("notify", message)
 
 
 class Corvina:
@@ -602,28 +454,28 @@ class Corvina:
         self.desktop, self.folder = desktop, folder
         shutil.rmtree(folder, ignore_errors=True)
         folder.mkdir(parents=True)
-        self.exe = folder / "corvina.exe"
+        self.exe, self.ini, self.uidl_file = (folder / name for name in (
+            "corvina.exe", "corvina.ini", "uidl.txt"))
         shutil.copy2(os.environ["CORVINA_EXE"], self.exe)
-        self.default_ini, self.uidl_file = folder / "corvina.ini", folder / "uidl.txt"
+        desktop.probe.load_exe(windows_path(self.exe))
 
-    def write_ini(self, settings):
-        self.default_ini.write_bytes(ini_bytes(settings))
-        return self.default_ini
-
-    def start(self, ini=None, args=()):
-        """With /I<path>: the path follows the option's letter at once."""
-        arguments = (["/I" + windows_path(ini)] if ini else []) + list(args)
-        self.process = self.desktop.start(self.exe, *arguments, log="corvina")
+    def start(self, settings=None, args=()):
+        """The settings go to the INI file (code page 932, CR LF), named with /I."""
+        if settings is not None:
+            self.ini.write_bytes(b"[CONFIG]\r\n" + b"".join(key.encode() + b"=" + str(
+                value).encode("cp932") + b"\r\n" for key, value in settings.items()))
+            args = ["/I" + windows_path(self.ini), *args]
+        self.process = self.desktop.start(self.exe, *args, log="corvina")
+        return self
 
     def ini_entries(self):
         """The CONFIG section's (key, value) lines in file order."""
-        text = self.default_ini.read_bytes().decode("cp932").split("[CONFIG]\r\n", 1)[1]
+        text = self.ini.read_bytes().decode("cp932").split("[CONFIG]\r\n", 1)[1]
         return [tuple(line.split("=", 1)) for line in text.split("\r\n") if "=" in line]
 
     def uidl_lines(self):
-        if not self.uidl_file.exists():
-            return None
-        return self.uidl_file.read_bytes().decode("latin-1").splitlines()
+        if self.uidl_file.exists():
+            return self.uidl_file.read_bytes().decode("latin-1").splitlines()
 
     def wait_exit(self, timeout=10):
         return self.process.wait(timeout)
@@ -638,8 +490,14 @@ class Desktop:
         shutil.copytree(template, self.prefix, symlinks=True, ignore=shutil.ignore_patterns(
             "wineserver"), copy_function=lambda s, t: (shutil.copy2 if s.endswith(".reg")
                                                        else os.link)(s, t))
-        with open(folder / "xvfb.log", "ab") as log:
-            self._xvfb, self.display = start_xvfb(log)
+        # Xvfb takes the first display free and names it on the pipe.
+        read_end, write_end = os.pipe()
+        self._xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                                       "1024x768x24", "-nolisten", "tcp"], pass_fds=[write_end],
+                                      stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            self.display = ":" + pipe.readline().strip()
         try:
             self.probe = Probe(self.start(os.environ["TRAYPROBE_EXE"], log="probe",
                                           stdin=subprocess.PIPE, stdout=subprocess.PIPE))
@@ -654,30 +512,22 @@ class Desktop:
                 process.wait(10)
             except subprocess.TimeoutExpired:
                 process.kill()
-                process.wait()
         self._xvfb.terminate()
         self._xvfb.wait()
 
     def start(self, program, *args, log, stdin=subprocess.DEVNULL, stdout=None):
-        env = dict(os.environ, DISPLAY=self.display)
         with open(self.folder / f"{log}.log", "ab") as log_file:
             process = subprocess.Popen([WINE_RUN, str(self.prefix), str(program), *map(str, args)],
                                        stdin=stdin, stdout=stdout or log_file, stderr=log_file,
-                                       env=env)
+                                       env=dict(os.environ, DISPLAY=self.display))
         self._processes.append(process)
         return process
 
-    def corvina(self, name="program"):
-        return Corvina(self, self.folder / name)
-
-    def grab(self, name=None):
-        """The screen as a PNG: numbered ones are kept for a person."""
-        if name:
-            self._shots += 1
-        path = self.folder / (f"{self._shots:02d}-{name}.png" if name else "grab.png")
-        subprocess.run(["import", "-window", "root", "-display", self.display, str(path)],
-                       check=True, stderr=subprocess.DEVNULL)
-        return path
+    def grab(self, name):
+        """The screen as a PNG, kept for a person to look at."""
+        self._shots += 1
+        subprocess.run(["import", "-window", "root", "-display", self.display,
+                        self.folder / f"{self._shots:02d}-{name}.png"], check=True)
 
     def xdotool(self, *args):
         """Real input through the X server: Wine takes it as a person's."""
@@ -687,8 +537,7 @@ class Desktop:
     _last_click = (0.0, 0, 0)
 
     def click(self, x, y):
-        """A single click: a second one at the same spot waits out the
-        double-click time, as a person's would."""
+        """A second click at the same spot waits out the double-click time."""
         at, last_x, last_y = self._last_click
         if abs(x - last_x) <= 4 and abs(y - last_y) <= 4:
             time.sleep(max(0.0, at + 0.6 - time.monotonic()))
@@ -701,42 +550,18 @@ class Desktop:
     def key(self, *names):
         self.xdotool("key", "--delay", 20, *names)
 
-    def type(self, text):
-        self.xdotool("type", "--delay", 20, "--", text)
-
-
-def region(png, rect):
-    """The pixels of rect (left, top, right, bottom) as rows of (r, g, b)."""
-    width, height = rect[2] - rect[0], rect[3] - rect[1]
-    data = subprocess.run(["convert", str(png), "-crop", f"{width}x{height}+{rect[0]}+{rect[1]}",
-                           "+repage", "-depth", "8", "rgb:-"], capture_output=True,
-                          check=True).stdout
-    return [[tuple(data[(y * width + x) * 3:(y * width + x) * 3 + 3]) for x in range(width)]
-            for y in range(height)]
-
-
-def count(pixels, rgb):
-    return sum(row.count(rgb) for row in pixels)
-
-
-# Steps the tests share.
 
 def dovecot_settings(mailbox, **extra):
-    return dict(QUICK, SERVER=HOST, ACCOUNT=mailbox.name,
-                PASSWORD=encode_password(mailbox.password)) | extra
+    return dict(QUICK, SERVER=HOST, ACCOUNT=mailbox.name, PASSWORD=SECRET) | extra
 
 
 def scripted_settings(pop3, **extra):
-    """The scripted server's user is alice, with the password secret."""
-    return dict(QUICK, SERVER=pop3.address[0], ACCOUNT="alice",
-                PASSWORD=encode_password("secret")) | extra
+    return dict(QUICK, SERVER=pop3.address[0], ACCOUNT="alice", PASSWORD=SECRET) | extra
 
 
 def start(desktop, settings, args=(), name="program"):
     """A fresh copy of corvina with these settings, its icon in the tray."""
-    app = desktop.corvina(name)
-    desktop.probe.load_exe(app.exe)
-    app.start(app.write_ini(settings), args)
+    app = Corvina(desktop, desktop.folder / name).start(settings, args)
     wait_for(desktop.probe.icon, lambda icon: icon and icon["present"], timeout=20,
              what="corvina's tray icon")
     return app
@@ -749,90 +574,66 @@ def tray_shows(probe, tip, icon=None, timeout=20):
 
 def check_ends_with(probe, tip, icon=None, timeout=20):
     """Asks for a check and waits for it to start and end with this tip."""
-    since = probe.state()["seq"]
+    since = probe.seq()
     probe.command(IDM_CHECK)
-    wait_for(lambda: probe.events(since)["events"],
-             lambda events: any((e["tip"], e["icon"]) == ("サーバーとの通信中...", CHECK)
-                                for e in events),
-             timeout=timeout, what="the check to start")
+    wait_for(lambda: probe.events(since), lambda events: any(
+        (e["tip"], e["icon"]) == ("サーバーとの通信中...", CHECK) for e in events),
+        timeout=timeout, what="the check to start")
     return tray_shows(probe, tip, icon, timeout)
 
 
 def popup_on_screen(popup):
-    """Shown: visible, not minimised, inside the work area (it waits off the
-    screen between announcements)."""
-    if not popup.get("visible") or popup["iconic"]:
-        return False
-    rect, area = popup["rect"], popup["work_area"]
-    return area[0] <= rect[0] and area[1] <= rect[1] and rect[2] <= area[2] and rect[3] <= area[3]
-
-
-def popup_put_away(popup):
-    return not popup.get("visible") or popup["iconic"]
+    """Shown and inside the work area (it waits off the screen between announcements)."""
+    rect, area = popup.get("rect"), popup.get("work_area")
+    return popup["visible"] and area[0] <= rect[0] and area[1] <= rect[1] and \
+        rect[2] <= area[2] and rect[3] <= area[3]
 
 
 # The settings sheet as a person uses it: tabs and controls clicked, text
 # typed. Each page numbers its controls on its own, so a control is named by
 # its tab and id; the sheet's own buttons (OK, Cancel) by id alone.
-
-CAPTION = "corvina のプロパティ"
-TABS = ["動作設定", "アカウント設定", "通信設定", "アイコン設定", "About"]
+CAPTION, OK, CANCEL = "corvina のプロパティ", 1, 2
 NOTIFY, ACCOUNT, TIMING, ICONS, ABOUT = range(5)
-OK, CANCEL = 1, 2
-TEST_BUTTON, SERVER, USER, PASSWORD, USEAPOP, USEUIDL, LOG = (
-    1000, 1004, 1021, 1022, 1023, 1007, 1027)
-ACCOUNT_INPUTS = (SERVER, USER, PASSWORD, USEAPOP, USEUIDL)
-USE_POPUP, POSITION, SAMPLE, USE_BALLOON, AUTO_CLOSE, AUTO_CLOSE_TIME, MAILER, STARTUP = (
-    1007, 1039, 1029, 1030, 1040, 1041, 1005, 1020)
-SOUND_TEST = 1017
-INTERVAL, STARTUP_WAIT, RETRY_MAX, RETRY_INTERVAL, DEFAULTS, STOP_IF_MSG = (
-    1008, 1024, 1025, 1006, 1000, 1026)
 
 
 def find_sheet(probe):
-    sheets = [d for d in probe.dialogs() if d["caption"] == CAPTION and d["visible"]]
-    return sheets[0] if sheets else None
-
-
-def open_from_menu(desktop):
-    """Right-click on the tray icon, "設定" in its menu: the sheet."""
-    desktop.probe.click_icon(WM_RBUTTONUP)
-    wait_for(desktop.probe.menu, lambda menu: menu["open"], what="the tray menu")
-    desktop.probe.menu_choose(IDM_SETTINGS)
-    return Sheet(desktop)
+    return next((d for d in probe.dialogs() if d["caption"] == CAPTION and d["visible"]), None)
 
 
 class Sheet:
-    def __init__(self, desktop):
+    """Opened as a person does: a right-click on the tray icon, "設定" in its menu."""
+
+    def __init__(self, desktop, from_menu=True):
         self.desktop, self.probe = desktop, desktop.probe
-        self.hwnd = wait_for(lambda: find_sheet(self.probe), timeout=20,
-                             what="the settings sheet")["hwnd"]
-        self.pages = {self.tabs()["current"]: wait_for(self._page, what="the first page")}
+        if from_menu:
+            self.probe.click_icon(WM_RBUTTONUP)
+            items = wait_for(self.probe.menu, what="the tray menu")
+            desktop.click_centre(next(i[3:7] for i in items if i[0] == IDM_SETTINGS))
+        self.hwnd = wait_for(lambda: find_sheet(self.probe), timeout=20, what=CAPTION)["hwnd"]
+        self.pages = {}
+        self.show(self.tab(0)["current"])
 
     def record(self):
         return next(d for d in self.probe.dialogs() if d["hwnd"] == self.hwnd)
 
-    def tabs(self):
-        return self.probe.tabs(self.hwnd)
-
-    def _page(self):
-        pages = [c["hwnd"] for c in self.record()["controls"]
-                 if c["class"] == "#32770" and c["parent"] == self.hwnd and c["visible"]]
-        return pages[0] if len(pages) == 1 else None
+    def tab(self, index):
+        return self.probe.tab(self.hwnd, index)
 
     def show(self, tab):
-        self.desktop.click_centre(self.tabs()["items"][tab]["rect"])
-        wait_for(lambda: self.tabs()["current"] == tab, what=f"tab {TABS[tab]}")
-        self.pages[tab] = wait_for(self._page, what=f"the page of {TABS[tab]}")
+        if self.tab(tab)["current"] != tab:
+            self.desktop.click_centre(self.tab(tab)["rect"])
+        self.pages[tab] = wait_for(lambda: self.tab(tab)["current"] == tab and [
+            c["hwnd"] for c in self.record()["controls"] if c["class"] == "#32770" and
+            c["parent"] == self.hwnd and c["visible"]], lambda pages: pages and len(pages) == 1,
+            what=f"the page of tab {tab}")[0]
 
     def controls(self, tab=None):
-        parent = self.hwnd if tab is None else self.pages[tab]
+        parent = self.pages.get(tab, self.hwnd)
         return [c for c in self.record()["controls"] if c["parent"] == parent]
 
     def control(self, id, tab=None):
-        found = [c for c in self.controls(tab) if c["id"] == id]
-        assert len(found) == 1, f"{len(found)} controls {id} on tab {tab}"
-        return found[0]
+        (found,) = [c for c in self.controls(tab) if c["id"] == id]
+        return found
 
     def text(self, id, tab=None):
         return self.control(id, tab)["text"]
@@ -840,129 +641,107 @@ class Sheet:
     def click(self, id, tab=None):
         self.desktop.click_centre(self.control(id, tab)["rect"])
 
-    def focus_on(self, id, tab):
+    def type_into(self, id, tab, text, leave=False):
+        """Replaces the edit's text as typed; leaves it with Tab, as a person fills a form."""
         target = self.control(id, tab)["hwnd"]
         self.click(id, tab)
-        wait_for(lambda: self.probe.focus()["focus"]["hwnd"] == target, what=f"focus in {id}")
-
-    def type_into(self, id, tab, text):
-        """Replaces the edit's text as typed; the focus stays in it."""
-        self.focus_on(id, tab)
+        wait_for(self.probe.focus, lambda hwnd: hwnd == target, what=f"focus in {id}")
         self.desktop.key("End", "shift+Home", "BackSpace")
-        if text:
-            self.desktop.type(text)
+        self.desktop.xdotool("type", "--delay", 20, "--", text)
+        if leave:
+            self.desktop.key("Tab")
+            wait_for(self.probe.focus, lambda hwnd: hwnd != target, what=f"focus to leave {id}")
 
-    def enter(self, id, tab, text):
-        """Types into the edit and leaves it with Tab, as a person fills a form."""
-        self.type_into(id, tab, text)
-        self.desktop.key("Tab")
-        edit = self.control(id, tab)["hwnd"]
-        wait_for(lambda: self.probe.focus()["focus"]["hwnd"] != edit, what=f"focus to leave {id}")
-
-    def wait_text(self, id, tab, condition, what, timeout=10):
-        return wait_for(lambda: self.text(id, tab), condition, timeout=timeout, what=what)
+    def wait_text(self, id, tab, text, timeout=10):
+        return wait_for(lambda: self.text(id, tab), lambda seen: seen == text, timeout=timeout,
+                        what=f"{text!r} in {id}")
 
     def close(self, button, key=None):
-        """Clicks OK or Cancel (or presses key); waits until the program is done:
-        it sets the tool tip "corvina" after the INI file is written."""
-        since = self.probe.state()["seq"]
+        """Then waits for the tip "corvina": the program sets it after writing the INI file."""
+        since = self.probe.seq()
         self.desktop.key(key) if key else self.click(button)
         wait_for(lambda: find_sheet(self.probe) is None, timeout=20, what="the sheet to close")
-        wait_for(lambda: self.probe.events(since)["events"],
-                 lambda events: any(e["flags"] & 4 and e["tip"] == "corvina" for e in events),
-                 what="the tool tip after the settings")
+        wait_for(lambda: self.probe.events(since), lambda events: any(
+            e["flags"] & 4 and e["tip"] == "corvina" for e in events), what="the tip after OK")
 
 
 def run_connection_test(sheet, patterns, timeout=20):
-    """Clicks the test button; waits until the test ends with a log whose
-    lines match the patterns (each test's log differs from the one before)."""
-    sheet.click(TEST_BUTTON, ACCOUNT)
+    """Waits until the test ends with a log whose lines match the patterns."""
+    sheet.click(1000, ACCOUNT)
+    return wait_for(lambda: (sheet.text(1000, ACCOUNT), sheet.text(1027, ACCOUNT).split("\r\n")),
+                    lambda seen: seen[0] == "テスト" and len(seen[1]) == len(patterns) and all(
+                        re.fullmatch(p, line) for p, line in zip(patterns, seen[1])),
+                    timeout=timeout, what=f"a test whose log reads {patterns}")[1]
 
-    def ended(state):
-        button, log = state
-        return button == "テスト" and len(log) == len(patterns) and all(
-            re.fullmatch(p, line) for p, line in zip(patterns, log))
-    return wait_for(lambda: (sheet.text(TEST_BUTTON, ACCOUNT),
-                             sheet.text(LOG, ACCOUNT).split("\r\n")), ended, timeout=timeout,
-                    what=f"a test whose log reads {patterns}")[1]
-
-
-# The runner: each test gets fresh fixtures; a failure leaves a screenshot
-# and what the probe and the scripted server saw in its folder.
 
 def _run(module, function):
+    """Fresh fixtures; a failure prints what the probe and the server saw, and a screenshot."""
     folder = WORK / "runs" / module / function.__name__
     shutil.rmtree(folder, ignore_errors=True)
     folder.mkdir(parents=True)
-    made, started = {}, time.monotonic()
+    made, started, wanted = {}, time.monotonic(), inspect.signature(function).parameters
     try:
-        wanted = inspect.signature(function).parameters
-        made["case"] = type("Case", (), {"name": function.__name__, "folder": folder})
-        if "desktop" in wanted:
-            made["desktop"] = Desktop(folder)
-        if "pop3" in wanted:
-            made["pop3"] = ScriptedPop3()
-        if "mailbox" in wanted:
-            made["mailbox"] = Mailbox(function.__name__)
-        function(**{name: made[name] for name in wanted})
+        for name, make in (("case", lambda: type("Case", (), {"folder": folder})),
+                           ("desktop", lambda: Desktop(folder)), ("pop3", ScriptedPop3),
+                           ("mailbox", lambda: Mailbox(function.__name__))):
+            if name in wanted:
+                made[name] = make()
+        function(**made)
         print(f"PASS {function.__name__} ({time.monotonic() - started:.1f} s)")
         return True
     except Exception:
-        print(f"FAIL {function.__name__} ({time.monotonic() - started:.1f} s)")
+        print(f"FAIL {function.__name__} ({time.monotonic() - started:.1f} s) in {folder}")
         traceback.print_exc(file=sys.stdout)
-        seen = {}
         if "desktop" in made:
-            for query in ("state", "events 0", "process", "popup", "menu", "dialogs"):
-                try:
-                    seen[query] = made["desktop"].probe.call(*query.split())
-                except Exception as error:
-                    seen[query] = repr(error)
             made["desktop"].grab("failure")
-        if "pop3" in made:
-            seen["pop3"] = [{"closed_by": c.closed_by, "lines": [x.decode("latin-1")
-                                                                 for x in c.lines]}
-                            for c in made["pop3"].connections]
-        (folder / "diagnostics.json").write_text(json.dumps(seen, ensure_ascii=False, indent=1))
-        print(f"  diagnostics: {folder}")
+            print(json.dumps([made["desktop"].probe.call(verb) for verb in ("icons 0", "dialogs")],
+                             ensure_ascii=False)[-4000:])
+        print([(c.closed_by, c.lines) for c in made["pop3"].connections] if "pop3" in made else "")
         return False
     finally:
-        if "desktop" in made:
-            made["desktop"].close()
-        if "pop3" in made:
-            made["pop3"].close()
+        for name in ("desktop", "pop3"):
+            made[name].close() if name in made else None
 
 
 def run_module(path, only=()):
     found = importlib.util.spec_from_file_location(Path(path).stem, path)
-    module = importlib.util.module_from_spec(found)
-    found.loader.exec_module(module)
-    tests = sorted((f for name, f in inspect.getmembers(module, inspect.isfunction)
-                    if name.startswith("test_") and f.__module__ == module.__name__
-                    and (not only or name in only)), key=lambda f: f.__code__.co_firstlineno)
-    results = [_run(Path(path).stem, test) for test in tests]
-    print(f"{Path(path).stem}: {sum(results)} passed, {len(results) - sum(results)} failed")
-    return 0 if tests and all(results) else 1
+    found.loader.exec_module(module := importlib.util.module_from_spec(found))
+    tests = [f for name, f in vars(module).items() if name.startswith("test_") and callable(f)
+             and (not only or name in only)]
+    tests.sort(key=lambda f: f.__code__.co_firstlineno)
+    results = [_run(module.__name__, f) for f in tests]
+    print(f"{module.__name__}: {sum(results)} passed, {len(results) - sum(results)} failed")
+    return 0 if results and all(results) else 1
 
 
 def setup():
     teardown()  # ours, left by an aborted run
+    if not (CERTS / "ca.der").exists():  # the template prefix trusts this CA
+        make_certificates()
     namespace = os.environ["E2E_NETNS"]
     subprocess.run(["ip", "netns", "add", namespace], check=True)
     subprocess.run(["ip", "-n", namespace, "link", "set", "lo", "up"], check=True)
-    return subprocess.run(["ip", "netns", "exec", namespace, sys.executable, "-m", "harness",
-                           "dovecot"]).returncode
+    subprocess.run(["ip", "netns", "exec", namespace, sys.executable, "-m", "harness", "dovecot"],
+                   check=True)
+    wait_for(lambda: subprocess.run(["ip", "netns", "exec", namespace, "bash", "-c",
+                                     f"exec 3<>/dev/tcp/{HOST}/{PORT}"]).returncode == 0,
+             timeout=20, what="Dovecot to answer")
+
+
+def stop_dovecot():
+    """Stops the Dovecot of our configuration (doveadm finds it by its base_dir)."""
+    if (dovecot_folder() / "run" / "master.pid").exists():
+        subprocess.run(["doveadm", "-c", dovecot_folder() / "dovecot.conf", "stop"])
 
 
 def teardown():
     stop_dovecot()
     subprocess.run(["ip", "netns", "delete", os.environ["E2E_NETNS"]], stderr=subprocess.DEVNULL)
-    return 0
 
 
 if __name__ == "__main__":
     sys.modules["harness"] = sys.modules["__main__"]  # one copy for the tests to import
     WORK.mkdir(parents=True, exist_ok=True)
     verbs = {"setup": setup, "teardown": teardown, "dovecot": start_dovecot}
-    if sys.argv[1] in verbs:
-        sys.exit(verbs[sys.argv[1]]() or 0)
-    sys.exit(run_module(sys.argv[1], sys.argv[2:]))
+    sys.exit(verbs[sys.argv[1]]() if sys.argv[1] in verbs else run_module(*sys.argv[1:2],
+                                                                          sys.argv[2:]))
