@@ -41,11 +41,10 @@ int pop_receive(const char* data, int length)
             log_append(line_buffer);
             if (line_buffer[0] != '+' || line_buffer[1] != 'O' || line_buffer[2] != 'K') {
                 session.error_kind = ERROR_FAILED;
-                if (pop_state == POP_STLS_SENT) {
+                if (pop_state == POP_STLS_SENT)
                     set_error_text(STLS_REFUSED_TEXT);
-                    return -1;
-                }
-                text_copy(session.error_text, sizeof session.error_text, line_buffer);
+                else
+                    text_copy(session.error_text, sizeof session.error_text, line_buffer);
                 return -1;
             }
         }

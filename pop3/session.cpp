@@ -62,6 +62,8 @@ static PopStep send_command(const char* command, const char* logged, PopState ne
     return POP_STOP;
 }
 
+// The time stamp and the password are joined in APOP_INPUT_CAPACITY bytes;
+// both are known from the greeting on, so the limit is held there.
 static bool keep_time_stamp(const char* greeting)
 {
     const char* open = strchr(greeting, '<');
@@ -71,7 +73,7 @@ static bool keep_time_stamp(const char* greeting)
         return false;
     }
     size_t stamp_length = (size_t)(close - open) + 1;
-    if (stamp_length > sizeof time_stamp - 1) {
+    if (stamp_length + strlen(settings.plain_password) > APOP_INPUT_CAPACITY - 1) {
         fail("受信データエラー");
         return false;
     }
@@ -82,14 +84,9 @@ static bool keep_time_stamp(const char* greeting)
 
 static PopStep send_apop(void)
 {
-    size_t stamp_length = strlen(time_stamp);
-    size_t password_length = strlen(settings.plain_password);
-    if (stamp_length + password_length > APOP_INPUT_CAPACITY - 1)
-        return fail("受信データエラー");
-
     char input[APOP_INPUT_CAPACITY];
-    memcpy(input, time_stamp, stamp_length);
-    memcpy(input + stamp_length, settings.plain_password, password_length + 1);
+    text_copy(input, sizeof input, time_stamp);
+    text_append(input, sizeof input, settings.plain_password);
     char digest[MD5_HEX_CAPACITY];
     md5_hex(digest, input);
 
