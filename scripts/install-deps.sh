@@ -13,8 +13,9 @@ packages=(
     xvfb xdotool x11-utils imagemagick # a display for end-to-end tests, input, screenshots
     fonts-ipafont-gothic               # Japanese glyphs for Wine's dialogs
     dovecot-pop3d                      # the real POP3 server of the end-to-end tests
+    iproute2                           # the end-to-end layer's own network namespace
     icoutils                           # listing the program's resources
-    python3                            # test servers and the end-to-end harness
+    python3 python3-cryptography       # test servers, the end-to-end harness, its certificates
 )
 
 missing=()
