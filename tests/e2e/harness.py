@@ -8,6 +8,7 @@ from pathlib import Path
 WORK = Path(os.environ.get("E2E_WORK_DIR", "/tmp/corvina-e2e")).resolve()
 CERTS, WINE_RUN, HOST, PORT = WORK / "certs", os.environ.get("WINE_RUN", ""), "127.0.0.1", 110
 IDM_SETTINGS, IDM_CHECK, IDM_PAUSE, IDM_EXIT, IDOK = 2000, 2001, 2002, 2003, 1
+MENU_ITEMS = [IDM_SETTINGS, IDM_CHECK, IDM_PAUSE, IDM_EXIT]  # the tray menu's, top down
 WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP = 0x0202, 0x0203, 0x0205
 NORMAL, CHECK, ARRIVE, ERROR, WAIT = "109", "106", "105", "108", "118"  # the tray's icons
 QUICK = {"STARTUP_WAIT": 0, "RETRY_MAX": 0, "USEAPOP": 0}  # the first check at once
@@ -45,13 +46,6 @@ def holds_for(observe, condition, seconds, what):
 
 def windows_path(path):
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
-
-
-def outcome_text(count, size):
-    """The tool tip after a check that found count messages of size bytes."""
-    unit, name = (1024, "K") if size < 2 * 1024 * 1024 else (1024 * 1024, "M")
-    return "新着メールはありません" if count == 0 else f"{count} 通のメール ({size} バイト)" \
-        if size < 2048 else f"{count} 通のメール ({-(-size // unit)}{name}バイト)"
 
 
 def make_certificates():
@@ -203,7 +197,7 @@ class Action:
     silent: bool = False  # then it answers nothing more, but keeps reading
 
 
-CLOSE, SILENT, TIME_STAMP = Action(close=True), Action(silent=True), b"<1896.69717@corvina.test>"
+SILENT, TIME_STAMP = Action(silent=True), b"<1896.69717@corvina.test>"
 
 
 def reply(*lines, close=False):
@@ -216,7 +210,6 @@ class Behaviour:
     when implicit, else after STLS, step bytes per write."""
     greeting: object = b"+OK corvina test server ready " + TIME_STAMP
     messages: tuple = (1000,)
-    uids: tuple = None
     faults: dict = field(default_factory=dict)
     cert: str = "good"
     implicit: bool = False
@@ -322,7 +315,7 @@ class ScriptedPop3:
         greeting = greeting if isinstance(greeting, Action) else Action(greeting + b"\r\n")
         state, stamp = act(greeting), (re.findall(rb"<[^>]*>", greeting.data[:200]) or [b""])[0]
         user, logged_in, pending, sizes = None, False, b"", behaviour.messages
-        uids = behaviour.uids or [b"uid-%d" % (i + 1) for i in range(len(sizes))]
+        uids = [b"uid-%d" % (i + 1) for i in range(len(sizes))]
         while state != "closed":
             if not (chunk := stream.recv(65536)):
                 connection.lines += [pending] if pending else []
@@ -431,11 +424,6 @@ class Probe:
 
     def seq(self):
         return self.icons(1 << 30)["seq"]
-
-    def menu(self):
-        """The open menu's items: id, grayed, checked, rect (4 numbers), text."""
-        return [[*map(int, line.split("\t")[:7]), line.split("\t")[7]]
-                for line in self.call("menu").splitlines()]
 
     def message_boxes(self):
         return [{"hwnd": d["hwnd"], "caption": d["caption"], "text": "\n".join(texts)}
@@ -582,6 +570,15 @@ def check_ends_with(probe, tip, icon=None, timeout=20):
     return tray_shows(probe, tip, icon, timeout)
 
 
+def choose_from_menu(desktop, command):
+    """Opens the tray menu as a right-click does and clicks the item: its items are
+    text only, so each has an equal share of the menu's height."""
+    desktop.probe.click_icon(WM_RBUTTONUP)
+    left, top, right, bottom = wait_for(desktop.probe.menu, what="the tray menu")
+    share = (bottom - top) / len(MENU_ITEMS)
+    desktop.click((left + right) // 2, int(top + share * (MENU_ITEMS.index(command) + 0.5)))
+
+
 def popup_on_screen(popup):
     """Shown and inside the work area (it waits off the screen between announcements)."""
     rect, area = popup.get("rect"), popup.get("work_area")
@@ -593,7 +590,7 @@ def popup_on_screen(popup):
 # typed. Each page numbers its controls on its own, so a control is named by
 # its tab and id; the sheet's own buttons (OK, Cancel) by id alone.
 CAPTION, OK, CANCEL = "corvina のプロパティ", 1, 2
-NOTIFY, ACCOUNT, TIMING, ICONS, ABOUT = range(5)
+NOTIFY, ACCOUNT, TIMING = range(3)
 
 
 def find_sheet(probe):
@@ -606,9 +603,7 @@ class Sheet:
     def __init__(self, desktop, from_menu=True):
         self.desktop, self.probe = desktop, desktop.probe
         if from_menu:
-            self.probe.click_icon(WM_RBUTTONUP)
-            items = wait_for(self.probe.menu, what="the tray menu")
-            desktop.click_centre(next(i[3:7] for i in items if i[0] == IDM_SETTINGS))
+            choose_from_menu(desktop, IDM_SETTINGS)
         self.hwnd = wait_for(lambda: find_sheet(self.probe), timeout=20, what=CAPTION)["hwnd"]
         self.pages = {}
         self.show(self.tab(0)["current"])
