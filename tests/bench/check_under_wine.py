@@ -134,7 +134,8 @@ def soak(desktop, checks):
             largest = 3_000_000 if number % 50 == 7 else 5000
             keys.append(mailbox.add_message(rng.randint(200, largest)))
         if keys and rng.random() < 0.3:
-            mailbox.delete_message(keys.pop(rng.randrange(len(keys))))
+            for path in mailbox.maildir.glob(f"*/{keys.pop(rng.randrange(len(keys)))},*"):
+                path.unlink()
         current = mailbox.listing()
         unseen = [size for uid, size in current if uid not in seen]
         check_ends_with(probe, outcome_text(len(unseen), sum(unseen)), timeout=30)

@@ -7,10 +7,9 @@ from pathlib import Path
 
 WORK = Path(os.environ.get("E2E_WORK_DIR", "/tmp/corvina-e2e")).resolve()
 CERTS, WINE_RUN, HOST, PORT = WORK / "certs", os.environ.get("WINE_RUN", ""), "127.0.0.1", 110
-IDM_SETTINGS, IDM_CHECK, IDM_PAUSE, IDM_EXIT, IDOK = 2000, 2001, 2002, 2003, 1
-MENU_ITEMS = [IDM_SETTINGS, IDM_CHECK, IDM_PAUSE, IDM_EXIT]  # the tray menu's, top down
-WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP = 0x0202, 0x0203, 0x0205
-NORMAL, CHECK, ARRIVE, ERROR, WAIT = "109", "106", "105", "108", "118"  # the tray's icons
+IDM_SETTINGS, IDM_CHECK, IDM_EXIT, IDOK = 2000, 2001, 2003, 1
+WM_LBUTTONUP = 0x0202
+NORMAL, CHECK, ARRIVE, ERROR = "109", "106", "105", "108"  # the tray's icons
 QUICK = {"STARTUP_WAIT": 0, "RETRY_MAX": 0, "USEAPOP": 0}  # the first check at once
 # The stored form of the password "secret" (and of one holding CR LF), as the
 # settings sheet writes it; every account here has that password.
@@ -87,41 +86,6 @@ def trust_reg():
             f"Certificates\\{sha1.hex().upper()}]\n\"Blob\"=hex:{blob.hex(',')}\n")
 
 
-# Dovecot, one for the whole run: 110 offers STLS, 995 is TLS from the first byte.
-DOVECOT_CONFIG = """\
-protocols = pop3
-listen = {host}
-base_dir = {runtime}/run
-state_dir = {runtime}/state
-log_path = {runtime}/dovecot.log
-ssl = yes
-ssl_cert = <{certs}/good.pem
-ssl_key = <{certs}/good.key
-ssl_dh = </usr/share/dovecot/dh.pem
-ssl_min_protocol = TLSv1.2
-disable_plaintext_auth = no
-auth_mechanisms = plain apop
-auth_failure_delay = 0
-default_internal_user = dovecot
-default_login_user = dovenull
-mail_location = maildir:{runtime}/mail/%u
-pop3_uidl_format = %08Xu%08Xv
-passdb {{
-  driver = passwd-file
-  args = scheme=PLAIN {runtime}/passwd
-}}
-userdb {{
-  driver = static
-  args = uid=nobody gid=nogroup home={runtime}/mail/%u
-}}
-service anvil {{
-  unix_listener anvil-auth-penalty {{
-    mode = 0
-  }}
-}}
-"""
-
-
 def dovecot_folder():
     """Dovecot's users must reach it: every parent needs o+x (not so under /root)."""
     if all(p.stat().st_mode & 0o001 for p in [WORK, *WORK.parents]):
@@ -136,8 +100,9 @@ def start_dovecot():
     folder.chmod(0o755), (folder / "run").chmod(0o755)
     shutil.chown(folder / "mail", "nobody", "nogroup")
     (folder / "passwd").touch(0o644)
-    (folder / "dovecot.conf").write_text(DOVECOT_CONFIG.format(host=HOST, runtime=folder,
-                                                               certs=CERTS))
+    template = (Path(__file__).parent / "dovecot.conf").read_text()
+    (folder / "dovecot.conf").write_text(template.replace("{host}", HOST).replace(
+        "{runtime}", str(folder)).replace("{certs}", str(CERTS)))
     # The daemon must not keep CTest's output pipes open: CTest waits for them.
     subprocess.run(["dovecot", "-c", folder / "dovecot.conf"], check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -166,10 +131,6 @@ class Mailbox:
         shutil.chown(temporary, "nobody", "nogroup")
         temporary.rename(self.maildir / "new" / temporary.name)
         return key
-
-    def delete_message(self, key):
-        for path in self.maildir.glob(f"*/{key},*"):
-            path.unlink()
 
     def listing(self):
         """Dovecot's own (id, size) of each message, in order; None while it cannot log in."""
@@ -471,7 +432,7 @@ class Corvina:
 
 class Desktop:
     def __init__(self, folder):
-        self.folder, self.prefix, self._processes, self._shots = folder, folder / "prefix", [], 0
+        self.folder, self.prefix, self._processes = folder, folder / "prefix", []
         template = _template()
         shutil.rmtree(self.prefix, ignore_errors=True)
         # Hard links are quick; the registry files are copied, as Wine replaces them.
@@ -513,9 +474,8 @@ class Desktop:
 
     def grab(self, name):
         """The screen as a PNG, kept for a person to look at."""
-        self._shots += 1
         subprocess.run(["import", "-window", "root", "-display", self.display,
-                        self.folder / f"{self._shots:02d}-{name}.png"], check=True)
+                        self.folder / f"{name}.png"], check=True)
 
     def xdotool(self, *args):
         """Real input through the X server: Wine takes it as a person's."""
@@ -570,15 +530,6 @@ def check_ends_with(probe, tip, icon=None, timeout=20):
     return tray_shows(probe, tip, icon, timeout)
 
 
-def choose_from_menu(desktop, command):
-    """Opens the tray menu as a right-click does and clicks the item: its items are
-    text only, so each has an equal share of the menu's height."""
-    desktop.probe.click_icon(WM_RBUTTONUP)
-    left, top, right, bottom = wait_for(desktop.probe.menu, what="the tray menu")
-    share = (bottom - top) / len(MENU_ITEMS)
-    desktop.click((left + right) // 2, int(top + share * (MENU_ITEMS.index(command) + 0.5)))
-
-
 def popup_on_screen(popup):
     """Shown and inside the work area (it waits off the screen between announcements)."""
     rect, area = popup.get("rect"), popup.get("work_area")
@@ -598,12 +549,12 @@ def find_sheet(probe):
 
 
 class Sheet:
-    """Opened as a person does: a right-click on the tray icon, "設定" in its menu."""
+    """Opened by the tray menu's command "設定", or by the program itself at first start."""
 
     def __init__(self, desktop, from_menu=True):
         self.desktop, self.probe = desktop, desktop.probe
         if from_menu:
-            choose_from_menu(desktop, IDM_SETTINGS)
+            self.probe.command(IDM_SETTINGS)
         self.hwnd = wait_for(lambda: find_sheet(self.probe), timeout=20, what=CAPTION)["hwnd"]
         self.pages = {}
         self.show(self.tab(0)["current"])

@@ -275,18 +275,16 @@ static BOOL CALLBACK add_dialog(HWND window, LPARAM dialogs)
         ->push_back(obj({{"hwnd", handle(window)},
                          {"caption", str(title(window))},
                          {"visible", num(IsWindowVisible(window))},
-                         {"owner", handle(GetWindow(window, GW_OWNER))},
                          {"rect", rect_of(window)},
                          {"client", box(client)},
                          {"controls", list(controls)}}));
     return TRUE;
 }
 
-// The popup, and the open menu.
-static BOOL CALLBACK find(HWND window, LPARAM found)
+static BOOL CALLBACK find_popup(HWND window, LPARAM found)
 {
-    if (is_popup(window) || (IsWindowVisible(window) && class_of(window) == L"#32768"))
-        ((HWND*)found)[!is_popup(window)] = window;
+    if (is_popup(window))
+        *(HWND*)found = window;
     return TRUE;
 }
 
@@ -311,10 +309,9 @@ static Json answer(const std::vector<std::string>& words, const std::string& lin
     auto arg = [&](size_t i) {
         return i < words.size() ? std::strtoll(words[i].c_str(), 0, 0) : 0;
     };
-    HWND program = FindWindowW(L"corvinaClass", nullptr), found[2] = {},
+    HWND program = FindWindowW(L"corvinaClass", nullptr), popup = nullptr,
          window = (HWND)(UINT_PTR)arg(1);
-    EnumWindows(find, (LPARAM)found);
-    HWND popup = found[0];
+    EnumWindows(find_popup, (LPARAM)&popup);
     Json out = "";
     EnterCriticalSection(&lock);
     if (verb == "icons") { // the program's icons, and the calls after the one given
@@ -359,27 +356,14 @@ static Json answer(const std::vector<std::string>& words, const std::string& lin
                             {"rect", rect_of(popup)},
                             {"work_area", box(area)},
                             {"visible", num(IsWindowVisible(popup) && !IsIconic(popup))},
-                            {"enabled", num(IsWindowEnabled(popup))},
                             {"mail_enabled", num(IsWindowEnabled(GetDlgItem(popup, 1031)))}});
-    } else if (verb == "menu") { // the open menu's client area, or [] when none is open
-        RECT client = {};
-        GetClientRect(found[1], &client);
-        MapWindowPoints(found[1], nullptr, (POINT*)&client, 2);
-        out = found[1] ? box(client) : "[]";
     } else if (verb == "dialogs") {
         std::vector<Json> dialogs;
         if (program)
             EnumWindows(add_dialog, (LPARAM)&dialogs);
         out = list(dialogs);
-    } else if (verb == "press") { // a button's BM_CLICK, or with 0 a click on the surface
-        RECT client = {};
-        GetClientRect(window, &client);
-        LPARAM at = MAKELPARAM(client.right - 2, client.bottom - 2); // on none of its controls
-        out = (arg(2) ? PostMessageW(GetDlgItem(window, (int)arg(2)), BM_CLICK, 0, 0)
-                      : PostMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, at) &&
-                            PostMessageW(window, WM_LBUTTONUP, 0, at))
-                  ? "0"
-                  : "";
+    } else if (verb == "press") { // a button's BM_CLICK
+        out = PostMessageW(GetDlgItem(window, (int)arg(2)), BM_CLICK, 0, 0) ? "0" : "";
     } else if (verb == "tab") { // the tab strip's current tab, and the rect of a tab
         HWND strip = FindWindowExW(window, nullptr, WC_TABCONTROLW, nullptr);
         DWORD_PTR current = 0;
