@@ -4,8 +4,10 @@
 # benchmark's time per run and throughput, and how many times slower it is
 # than its floor, a plain memchr split of the same bytes into CR LF lines.
 # As root it then times a check of a 5000-message Dovecot mailbox by
-# corvina.exe under Wine beside Python's poplib, and adds the program's
-# footprint (tests/e2e/bench_check.py). Arguments go to the benchmark
+# corvina.exe under Wine beside Python's poplib, in clear text and over TLS
+# on 995, the TLS handshake, and adds the program's footprint
+# (tests/bench/check_under_wine.py). CORVINA_SOAK_CHECKS=n adds n checks in a
+# row against a changing mailbox (the soak). Arguments go to the benchmark
 # program (e.g. --benchmark_filter=check).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,7 +28,7 @@ if [ "$(id -u)" = 0 ]; then
         WINE_RUN="$root/cmake/wine-run.sh" E2E_WORK_DIR="$windows/tests/e2e/work-bench" \
         E2E_NETNS=bench PYTHONPATH="$root/tests/e2e" \
         unshare --net sh -c 'ip link set lo up && exec python3 "$0"' \
-        "$root/tests/e2e/bench_check.py" 2>/dev/null | tail -n 1 >"$checks"
+        "$root/tests/bench/check_under_wine.py" 2>/dev/null | tail -n 1 >"$checks"
 fi
 
 python3 - "$results" "$checks" <<'PY'
@@ -59,6 +61,15 @@ if text:
     corvina, poplib = e2e["check_5000_corvina_s"], e2e["check_5000_poplib_s"]
     print(f"{'check_5000_under_wine':<24} {shown(corvina):>10} {'':>13} {shown(poplib):>10} "
           f"{corvina / poplib:>8.1f}   (floor: poplib, STAT LIST UIDL QUIT)")
+    corvina, poplib = e2e["check_5000_tls_corvina_s"], e2e["check_5000_tls_poplib_s"]
+    print(f"{'check_5000_tls_under_wine':<24} {shown(corvina):>10} {'':>13} {shown(poplib):>10} "
+          f"{corvina / poplib:>8.1f}   (floor: poplib POP3_SSL on 995)")
+    print(f"{'tls_handshake':<24} {shown(e2e['handshake_poplib_s']):>10}   "
+          "(poplib POP3_SSL: connect, handshake, greeting)")
+    print(f"{'check_empty_tls':<24} {shown(e2e['check_empty_tls_corvina_s']):>10}   "
+          "(corvina under Wine: an empty mailbox on 995, handshake included)")
+    if "soak_checks" in e2e:
+        print(f"soak: {e2e['soak_checks']} checks in a row, each with the right tip and uidl.txt")
     print(f"corvina.exe: {e2e['exe_bytes']} bytes; imports {', '.join(e2e['imports'])}")
     print(f"private memory after 100 checks: {e2e['private_bytes_after_100_checks'] / 2**20:.1f} MiB"
           " (the Wine process, as Linux counts it)")

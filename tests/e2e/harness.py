@@ -7,9 +7,9 @@ from pathlib import Path
 
 WORK = Path(os.environ.get("E2E_WORK_DIR", "/tmp/corvina-e2e")).resolve()
 CERTS, WINE_RUN, HOST, PORT = WORK / "certs", os.environ.get("WINE_RUN", ""), "127.0.0.1", 110
-IDM_SETTINGS, IDM_CHECK, IDM_PAUSE, IDM_EXIT, IDOK = 2000, 2001, 2002, 2003, 1
-WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP = 0x0202, 0x0203, 0x0205
-NORMAL, CHECK, ARRIVE, ERROR, WAIT = "109", "106", "105", "108", "118"  # the tray's icons
+IDM_SETTINGS, IDM_CHECK, IDM_EXIT, IDOK = 2000, 2001, 2003, 1
+WM_LBUTTONUP = 0x0202
+NORMAL, CHECK, ARRIVE, ERROR = "109", "106", "105", "108"  # the tray's icons
 QUICK = {"STARTUP_WAIT": 0, "RETRY_MAX": 0, "USEAPOP": 0}  # the first check at once
 # The stored form of the password "secret" (and of one holding CR LF), as the
 # settings sheet writes it; every account here has that password.
@@ -45,13 +45,6 @@ def holds_for(observe, condition, seconds, what):
 
 def windows_path(path):
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
-
-
-def outcome_text(count, size):
-    """The tool tip after a check that found count messages of size bytes."""
-    unit, name = (1024, "K") if size < 2 * 1024 * 1024 else (1024 * 1024, "M")
-    return "新着メールはありません" if count == 0 else f"{count} 通のメール ({size} バイト)" \
-        if size < 2048 else f"{count} 通のメール ({-(-size // unit)}{name}バイト)"
 
 
 def make_certificates():
@@ -93,41 +86,6 @@ def trust_reg():
             f"Certificates\\{sha1.hex().upper()}]\n\"Blob\"=hex:{blob.hex(',')}\n")
 
 
-# Dovecot, one for the whole run: 110 offers STLS, 995 is TLS from the first byte.
-DOVECOT_CONFIG = """\
-protocols = pop3
-listen = {host}
-base_dir = {runtime}/run
-state_dir = {runtime}/state
-log_path = {runtime}/dovecot.log
-ssl = yes
-ssl_cert = <{certs}/good.pem
-ssl_key = <{certs}/good.key
-ssl_dh = </usr/share/dovecot/dh.pem
-ssl_min_protocol = TLSv1.2
-disable_plaintext_auth = no
-auth_mechanisms = plain apop
-auth_failure_delay = 0
-default_internal_user = dovecot
-default_login_user = dovenull
-mail_location = maildir:{runtime}/mail/%u
-pop3_uidl_format = %08Xu%08Xv
-passdb {{
-  driver = passwd-file
-  args = scheme=PLAIN {runtime}/passwd
-}}
-userdb {{
-  driver = static
-  args = uid=nobody gid=nogroup home={runtime}/mail/%u
-}}
-service anvil {{
-  unix_listener anvil-auth-penalty {{
-    mode = 0
-  }}
-}}
-"""
-
-
 def dovecot_folder():
     """Dovecot's users must reach it: every parent needs o+x (not so under /root)."""
     if all(p.stat().st_mode & 0o001 for p in [WORK, *WORK.parents]):
@@ -142,8 +100,9 @@ def start_dovecot():
     folder.chmod(0o755), (folder / "run").chmod(0o755)
     shutil.chown(folder / "mail", "nobody", "nogroup")
     (folder / "passwd").touch(0o644)
-    (folder / "dovecot.conf").write_text(DOVECOT_CONFIG.format(host=HOST, runtime=folder,
-                                                               certs=CERTS))
+    template = (Path(__file__).parent / "dovecot.conf").read_text()
+    (folder / "dovecot.conf").write_text(template.replace("{host}", HOST).replace(
+        "{runtime}", str(folder)).replace("{certs}", str(CERTS)))
     # The daemon must not keep CTest's output pipes open: CTest waits for them.
     subprocess.run(["dovecot", "-c", folder / "dovecot.conf"], check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -173,10 +132,6 @@ class Mailbox:
         temporary.rename(self.maildir / "new" / temporary.name)
         return key
 
-    def delete_message(self, key):
-        for path in self.maildir.glob(f"*/{key},*"):
-            path.unlink()
-
     def listing(self):
         """Dovecot's own (id, size) of each message, in order; None while it cannot log in."""
         try:
@@ -203,7 +158,7 @@ class Action:
     silent: bool = False  # then it answers nothing more, but keeps reading
 
 
-CLOSE, SILENT, TIME_STAMP = Action(close=True), Action(silent=True), b"<1896.69717@corvina.test>"
+SILENT, TIME_STAMP = Action(silent=True), b"<1896.69717@corvina.test>"
 
 
 def reply(*lines, close=False):
@@ -216,7 +171,6 @@ class Behaviour:
     when implicit, else after STLS, step bytes per write."""
     greeting: object = b"+OK corvina test server ready " + TIME_STAMP
     messages: tuple = (1000,)
-    uids: tuple = None
     faults: dict = field(default_factory=dict)
     cert: str = "good"
     implicit: bool = False
@@ -322,7 +276,7 @@ class ScriptedPop3:
         greeting = greeting if isinstance(greeting, Action) else Action(greeting + b"\r\n")
         state, stamp = act(greeting), (re.findall(rb"<[^>]*>", greeting.data[:200]) or [b""])[0]
         user, logged_in, pending, sizes = None, False, b"", behaviour.messages
-        uids = behaviour.uids or [b"uid-%d" % (i + 1) for i in range(len(sizes))]
+        uids = [b"uid-%d" % (i + 1) for i in range(len(sizes))]
         while state != "closed":
             if not (chunk := stream.recv(65536)):
                 connection.lines += [pending] if pending else []
@@ -432,11 +386,6 @@ class Probe:
     def seq(self):
         return self.icons(1 << 30)["seq"]
 
-    def menu(self):
-        """The open menu's items: id, grayed, checked, rect (4 numbers), text."""
-        return [[*map(int, line.split("\t")[:7]), line.split("\t")[7]]
-                for line in self.call("menu").splitlines()]
-
     def message_boxes(self):
         return [{"hwnd": d["hwnd"], "caption": d["caption"], "text": "\n".join(texts)}
                 for d in self.dialogs() if d["visible"] and "Button" in [
@@ -483,7 +432,7 @@ class Corvina:
 
 class Desktop:
     def __init__(self, folder):
-        self.folder, self.prefix, self._processes, self._shots = folder, folder / "prefix", [], 0
+        self.folder, self.prefix, self._processes = folder, folder / "prefix", []
         template = _template()
         shutil.rmtree(self.prefix, ignore_errors=True)
         # Hard links are quick; the registry files are copied, as Wine replaces them.
@@ -525,9 +474,8 @@ class Desktop:
 
     def grab(self, name):
         """The screen as a PNG, kept for a person to look at."""
-        self._shots += 1
         subprocess.run(["import", "-window", "root", "-display", self.display,
-                        self.folder / f"{self._shots:02d}-{name}.png"], check=True)
+                        self.folder / f"{name}.png"], check=True)
 
     def xdotool(self, *args):
         """Real input through the X server: Wine takes it as a person's."""
@@ -593,7 +541,7 @@ def popup_on_screen(popup):
 # typed. Each page numbers its controls on its own, so a control is named by
 # its tab and id; the sheet's own buttons (OK, Cancel) by id alone.
 CAPTION, OK, CANCEL = "corvina のプロパティ", 1, 2
-NOTIFY, ACCOUNT, TIMING, ICONS, ABOUT = range(5)
+NOTIFY, ACCOUNT, TIMING = range(3)
 
 
 def find_sheet(probe):
@@ -601,14 +549,12 @@ def find_sheet(probe):
 
 
 class Sheet:
-    """Opened as a person does: a right-click on the tray icon, "設定" in its menu."""
+    """Opened by the tray menu's command "設定", or by the program itself at first start."""
 
     def __init__(self, desktop, from_menu=True):
         self.desktop, self.probe = desktop, desktop.probe
         if from_menu:
-            self.probe.click_icon(WM_RBUTTONUP)
-            items = wait_for(self.probe.menu, what="the tray menu")
-            desktop.click_centre(next(i[3:7] for i in items if i[0] == IDM_SETTINGS))
+            self.probe.command(IDM_SETTINGS)
         self.hwnd = wait_for(lambda: find_sheet(self.probe), timeout=20, what=CAPTION)["hwnd"]
         self.pages = {}
         self.show(self.tab(0)["current"])

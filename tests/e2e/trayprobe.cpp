@@ -88,7 +88,6 @@ static CRITICAL_SECTION lock;
 static HWND tray;
 static std::vector<Icon> icons; // those of windows of class "corvinaClass"
 static std::vector<Json> events;
-static unsigned refuse_adds;
 static std::map<std::string, std::wstring> names; // images the probe sent itself, named
 static std::wstring naming;
 
@@ -120,7 +119,7 @@ static bool notify(DWORD message, const NotifyData* data, const std::string& ima
         icons.push_back({owner, data->uid, 0, 0, 0, false, L"", "", {}}), icon = &icons.back();
     bool accepted = icon && icon->present;
     if (message == NIM_ADD && ++icon->adds) // every attempt counts, refused or not
-        if ((accepted = !icon->present && !(refuse_adds > 0 && refuse_adds--)))
+        if ((accepted = !icon->present))
             icon->present = true, icon->tip.clear(), icon->image.clear();
     if (message == NIM_DELETE && accepted)
         icon->present = false, ++icon->deletes;
@@ -276,67 +275,32 @@ static BOOL CALLBACK add_dialog(HWND window, LPARAM dialogs)
         ->push_back(obj({{"hwnd", handle(window)},
                          {"caption", str(title(window))},
                          {"visible", num(IsWindowVisible(window))},
-                         {"owner", handle(GetWindow(window, GW_OWNER))},
                          {"rect", rect_of(window)},
                          {"client", box(client)},
                          {"controls", list(controls)}}));
     return TRUE;
 }
 
-// The popup, and the open menu.
-static BOOL CALLBACK find(HWND window, LPARAM found)
+static BOOL CALLBACK find_popup(HWND window, LPARAM found)
 {
-    if (is_popup(window) || (IsWindowVisible(window) && class_of(window) == L"#32768"))
-        ((HWND*)found)[!is_popup(window)] = window;
+    if (is_popup(window))
+        *(HWND*)found = window;
     return TRUE;
 }
 
-// Memory in the program: Wine passes a message's pointer above WM_USER as it
-// is, and our LoadLibraryW is theirs (kernel32 has one address in the prefix).
-static Json in_program(HWND window, UINT message, WPARAM wparam, const wchar_t* agent)
+// Memory in the program: Wine passes a message's pointer above WM_USER as it is.
+static Json in_program(HWND window, UINT message, WPARAM wparam)
 {
     HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, process_of(window));
-    wchar_t buffer[MAX_PATH] = L"";
-    void* remote = VirtualAllocEx(process, nullptr, sizeof buffer, MEM_COMMIT, PAGE_READWRITE);
-    DWORD_PTR answer = 0;
     RECT r = {};
-    if (agent) {
-        GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-        lstrcpyW(wcsrchr(buffer, L'\\') + 1, agent);
-        WriteProcessMemory(process, remote, buffer, sizeof buffer, nullptr);
-        HANDLE thread = CreateRemoteThread(process, nullptr, 0,
-                                           (LPTHREAD_START_ROUTINE)(void*)GetProcAddress(
-                                               GetModuleHandleW(L"kernel32"), "LoadLibraryW"),
-                                           remote, 0, nullptr);
-        WaitForSingleObject(thread, 10000);
-        CloseHandle(thread);
-    } else {
-        ask(window, message, wparam, (LPARAM)remote, &answer);
-        ReadProcessMemory(process, remote, &r, sizeof r, nullptr);
-        MapWindowPoints(window, nullptr, (POINT*)&r, 2);
-    }
+    void* remote = VirtualAllocEx(process, nullptr, sizeof r, MEM_COMMIT, PAGE_READWRITE);
+    DWORD_PTR answer = 0;
+    ask(window, message, wparam, (LPARAM)remote, &answer);
+    ReadProcessMemory(process, remote, &r, sizeof r, nullptr);
+    MapWindowPoints(window, nullptr, (POINT*)&r, 2);
     VirtualFreeEx(process, remote, 0, MEM_RELEASE);
     CloseHandle(process);
     return box(r);
-}
-
-// Read by the agent DLL inside the menu's process: Wine refuses other processes.
-static Json menu(HWND window)
-{
-    DWORD_PTR items = 0;
-    if (!window || !ask(window, MN_GETHMENU, 0, 0, &items) || !items)
-        return "\"\"";
-    wchar_t name[64];
-    swprintf(name, 64, L"trayprobe-menu-%lu", process_of(window));
-    HANDLE mapping =
-        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 65536, name);
-    auto share = (UINT64*)MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
-    share[0] = items;
-    in_program(window, 0, 0, L"trayprobe_agent.dll");
-    Json out = str((wchar_t*)(share + 1));
-    UnmapViewOfFile(share);
-    CloseHandle(mapping);
-    return out;
 }
 
 static Json answer(const std::vector<std::string>& words, const std::string& line)
@@ -345,10 +309,9 @@ static Json answer(const std::vector<std::string>& words, const std::string& lin
     auto arg = [&](size_t i) {
         return i < words.size() ? std::strtoll(words[i].c_str(), 0, 0) : 0;
     };
-    HWND program = FindWindowW(L"corvinaClass", nullptr), found[2] = {},
+    HWND program = FindWindowW(L"corvinaClass", nullptr), popup = nullptr,
          window = (HWND)(UINT_PTR)arg(1);
-    EnumWindows(find, (LPARAM)found);
-    HWND popup = found[0];
+    EnumWindows(find_popup, (LPARAM)&popup);
     Json out = "";
     EnterCriticalSection(&lock);
     if (verb == "icons") { // the program's icons, and the calls after the one given
@@ -366,8 +329,6 @@ static Json answer(const std::vector<std::string>& words, const std::string& lin
         out = obj({{"icons", list(shown)},
                    {"seq", num((long long)events.size())},
                    {"events", list(since)}});
-    } else if (verb == "refuse_adds") {
-        refuse_adds = (unsigned)arg(1), out = "0";
     } else if (verb == "notify") { // the shell's answer to the mouse on the icon
         for (const Icon& icon : icons)
             if (icon.present && PostMessageW(icon.owner, icon.callback, icon.uid, (LPARAM)arg(1)))
@@ -395,30 +356,20 @@ static Json answer(const std::vector<std::string>& words, const std::string& lin
                             {"rect", rect_of(popup)},
                             {"work_area", box(area)},
                             {"visible", num(IsWindowVisible(popup) && !IsIconic(popup))},
-                            {"enabled", num(IsWindowEnabled(popup))},
                             {"mail_enabled", num(IsWindowEnabled(GetDlgItem(popup, 1031)))}});
-    } else if (verb == "menu") { // a line per item: id, grayed, checked, rect, text
-        out = menu(found[1]);
     } else if (verb == "dialogs") {
         std::vector<Json> dialogs;
         if (program)
             EnumWindows(add_dialog, (LPARAM)&dialogs);
         out = list(dialogs);
-    } else if (verb == "press") { // a button's BM_CLICK, or with 0 a click on the surface
-        RECT client = {};
-        GetClientRect(window, &client);
-        LPARAM at = MAKELPARAM(client.right - 2, client.bottom - 2); // on none of its controls
-        out = (arg(2) ? PostMessageW(GetDlgItem(window, (int)arg(2)), BM_CLICK, 0, 0)
-                      : PostMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, at) &&
-                            PostMessageW(window, WM_LBUTTONUP, 0, at))
-                  ? "0"
-                  : "";
+    } else if (verb == "press") { // a button's BM_CLICK
+        out = PostMessageW(GetDlgItem(window, (int)arg(2)), BM_CLICK, 0, 0) ? "0" : "";
     } else if (verb == "tab") { // the tab strip's current tab, and the rect of a tab
         HWND strip = FindWindowExW(window, nullptr, WC_TABCONTROLW, nullptr);
         DWORD_PTR current = 0;
         if (strip && ask(strip, TCM_GETCURSEL, 0, 0, &current))
             out = obj({{"current", num((long long)current)},
-                       {"rect", in_program(strip, TCM_GETITEMRECT, (WPARAM)arg(2), nullptr)}});
+                       {"rect", in_program(strip, TCM_GETITEMRECT, (WPARAM)arg(2))}});
     } else if (verb == "focus") { // where the program's keystrokes go
         GUITHREADINFO info = {};
         info.cbSize = sizeof info;
