@@ -28,18 +28,37 @@ WINE_RUN = ROOT / "cmake" / "wine-run.sh"
 
 os.environ.setdefault("E2E_WORK_DIR", str(FOLDER))
 import harness  # noqa: E402
-from harness import Mailbox, encode_password, ini_bytes, wait_for  # noqa: E402
+from harness import SECRET, Mailbox, wait_for  # noqa: E402
 
 
 def demo_mailbox():
-    """Dovecot with a user of three messages; returns the INI settings for it."""
+    """Dovecot with a user of three messages; returns the INI settings for it.
+    Dovecot serves TLS too (995, and STLS on 110), with the tests' certificates."""
+    if not (harness.CERTS / "good.pem").exists():
+        harness.make_certificates()
     harness.start_dovecot()
     mailbox = Mailbox("demo")
-    for size, subject in ((1200, "ようこそ"), (5000, "meeting notes"), (30000, "photos")):
-        mailbox.add_message(size=size, subject=subject)
-    return {"SERVER": "127.0.0.1", "ACCOUNT": mailbox.name,
-            "PASSWORD": encode_password(mailbox.password), "USEAPOP": 1, "USEUIDL": 1,
-            "STARTUP_WAIT": 1, "USE_POPUPDLG": 1, "POPUPDLG_Y": 5, "USE_BALOON": 1}
+    for size in (1200, 5000, 30000):
+        mailbox.add_message(size=size)
+    return {"SERVER": "127.0.0.1", "ACCOUNT": mailbox.name, "PASSWORD": SECRET, "USEAPOP": 1,
+            "USEUIDL": 1, "STARTUP_WAIT": 1, "USE_POPUPDLG": 1, "POPUPDLG_Y": 5,
+            "USE_BALOON": 1}
+
+
+def ini_bytes(settings):
+    """An INI file as the program reads it: code page 932, CR LF."""
+    return b"[CONFIG]\r\n" + b"".join(f"{key}={value}\r\n".encode("cp932")
+                                       for key, value in settings.items())
+
+
+def start_xvfb(log):
+    """Xvfb on the first display free, which it names on a pipe."""
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                             "1024x768x24", "-nolisten", "tcp"], pass_fds=[write_end], stderr=log)
+    os.close(write_end)
+    with os.fdopen(read_end) as pipe:
+        return xvfb, ":" + pipe.readline().strip()
 
 
 def start_program(program, display):
@@ -55,9 +74,9 @@ def check_over(log, logins):
     return log.exists() and log.read_text(errors="replace").count("Disconnected") > logins
 
 
-def port_taken():
+def port_taken(port):
     try:
-        socket.create_connection(("127.0.0.1", 110), timeout=2).close()
+        socket.create_connection(("127.0.0.1", port), timeout=2).close()
         return True
     except OSError:
         return False
@@ -67,9 +86,10 @@ def into_namespace_if_needed():
     """When something else serves 127.0.0.1:110, the demo mailbox is served
     in a network namespace of its own, with Wine's server in it too. A local
     display is still reached there through its socket file."""
-    if ARGUMENTS or os.environ.get("CORVINA_DEMO_NETNS") or not port_taken():
+    if ARGUMENTS or os.environ.get("CORVINA_DEMO_NETNS") or not (port_taken(110)
+                                                                  or port_taken(995)):
         return
-    print("127.0.0.1:110 is taken: the demo runs in a network namespace of its own.")
+    print("127.0.0.1:110 or 995 is taken: the demo runs in a network namespace of its own.")
     os.environ["CORVINA_DEMO_NETNS"] = "1"
     os.execvp("unshare", ["unshare", "--net", "sh", "-c", 'ip link set lo up && exec "$@"', "sh",
                           sys.executable, __file__, *sys.argv[1:]])
@@ -94,7 +114,7 @@ def main():
         start_program(program, os.environ["DISPLAY"]).wait()
     else:
         with open(FOLDER / "xvfb.log", "ab") as xvfb_log:
-            xvfb, display = harness.start_xvfb(xvfb_log)  # a display no one has claimed
+            xvfb, display = start_xvfb(xvfb_log)  # a display no one has claimed
         try:
             wine = start_program(program, display)
             if not ARGUMENTS:
