@@ -2,7 +2,7 @@
 //
 // The keys are read and written in one fixed order, the order of the table
 // below; a new file therefore lists them in that order. Text values are cut
-// at their field's capacity; three numbers are held to their ranges on load.
+// at their field's capacity; some numbers are held to their ranges on load.
 #include "settings/settings.h"
 
 #include <stddef.h>
@@ -31,7 +31,8 @@ enum KeyKind {
 // A range applied on load; min > max means none.
 struct KeyRange {
     int32_t min, max;
-    bool is_unsigned_floor; // INTERVAL: only a lower bound, compared unsigned
+    bool is_unsigned_floor;    // INTERVAL: only a lower bound, compared unsigned
+    bool negative_is_fallback; // a time or count below zero: the default instead
 };
 
 struct KeySpec {
@@ -47,7 +48,10 @@ struct KeySpec {
 #define NUMBER(name) offsetof(Settings, name), 0
 #define ICON(slot) offsetof(Settings, icon_file) + (slot)*PATH_CAPACITY, PATH_CAPACITY
 
-static const KeyRange NO_RANGE = {1, 0, false};
+static const KeyRange NO_RANGE = {1, 0, false, false};
+// A wait or a retry count cannot be negative; above the sheet's range a
+// hand-written value may be meant and stays.
+static const KeyRange NOT_NEGATIVE = {1, 0, false, true};
 
 static const KeySpec KEYS[] = {
     {"SERVER", KEY_TEXT, FIELD(SERVER), 0, NO_RANGE},
@@ -55,10 +59,10 @@ static const KeySpec KEYS[] = {
     {"PASSWORD", KEY_PASSWORD, FIELD(PASSWORD), 0, NO_RANGE},
     {"USEAPOP", KEY_BOOL, NUMBER(USEAPOP), 1, NO_RANGE},
     {"USEUIDL", KEY_BOOL, NUMBER(USEUIDL), 0, NO_RANGE},
-    {"INTERVAL", KEY_INT, NUMBER(INTERVAL), 5, {3, 0, true}},
-    {"STARTUP_WAIT", KEY_INT, NUMBER(STARTUP_WAIT), 3, NO_RANGE},
-    {"RETRY_MAX", KEY_INT, NUMBER(RETRY_MAX), 3, NO_RANGE},
-    {"RETRY_INTERVAL", KEY_INT, NUMBER(RETRY_INTERVAL), 10, NO_RANGE},
+    {"INTERVAL", KEY_INT, NUMBER(INTERVAL), 5, {3, 0, true, false}},
+    {"STARTUP_WAIT", KEY_INT, NUMBER(STARTUP_WAIT), 3, NOT_NEGATIVE},
+    {"RETRY_MAX", KEY_INT, NUMBER(RETRY_MAX), 3, NOT_NEGATIVE},
+    {"RETRY_INTERVAL", KEY_INT, NUMBER(RETRY_INTERVAL), 10, NOT_NEGATIVE},
     {"MAILER", KEY_TEXT, FIELD(MAILER), 0, NO_RANGE},
     {"USE_SOUND", KEY_BOOL, NUMBER(USE_SOUND), 0, NO_RANGE},
     {"SOUND_FILE", KEY_TEXT, FIELD(SOUND_FILE), 0, NO_RANGE},
@@ -68,8 +72,8 @@ static const KeySpec KEYS[] = {
     {"POPUPDLG_TEXT_COLOR", KEY_INT, NUMBER(POPUPDLG_TEXT_COLOR), 0, NO_RANGE},     // black
     {"POPUPDLG_BACK_COLOR", KEY_INT, NUMBER(POPUPDLG_BACK_COLOR), 65535, NO_RANGE}, // yellow
     {"USE_SYSTEMCOLOR", KEY_BOOL, NUMBER(USE_SYSTEMCOLOR), 0, NO_RANGE},
-    {"POPUPDLG_X", KEY_INT, NUMBER(POPUPDLG_X), 6, {0, 6, false}},
-    {"POPUPDLG_Y", KEY_INT, NUMBER(POPUPDLG_Y), 6, {0, 6, false}},
+    {"POPUPDLG_X", KEY_INT, NUMBER(POPUPDLG_X), 6, {0, 6, false, false}},
+    {"POPUPDLG_Y", KEY_INT, NUMBER(POPUPDLG_Y), 6, {0, 6, false, false}},
     {"USE_BALOON", KEY_BOOL, NUMBER(USE_BALOON), 0, NO_RANGE},
     {"POPUP_ICON", KEY_TEXT, ICON(POPUP_ICON), 0, NO_RANGE},
     {"NORMAL_ICON", KEY_TEXT, ICON(NORMAL_ICON), 0, NO_RANGE},
@@ -78,7 +82,7 @@ static const KeySpec KEYS[] = {
     {"ERROR_ICON", KEY_TEXT, ICON(ERROR_ICON), 0, NO_RANGE},
     {"WAIT_ICON", KEY_TEXT, ICON(WAIT_ICON), 0, NO_RANGE},
     {"AUTO_POPUP_CLOSE", KEY_BOOL, NUMBER(AUTO_POPUP_CLOSE), 0, NO_RANGE},
-    {"AUTO_POPUP_CLOSE_TIME", KEY_INT, NUMBER(AUTO_POPUP_CLOSE_TIME), 30, {1, 99, false}},
+    {"AUTO_POPUP_CLOSE_TIME", KEY_INT, NUMBER(AUTO_POPUP_CLOSE_TIME), 30, {1, 99, false, false}},
 };
 
 static char* text_field(const KeySpec& entry)
@@ -92,8 +96,11 @@ static int32_t* number_field(const KeySpec& entry)
     return (int32_t*)((char*)&settings + entry.offset);
 }
 
-static int32_t apply_range(int32_t value, KeyRange range)
+static int32_t apply_range(int32_t value, const KeySpec& entry)
 {
+    KeyRange range = entry.range;
+    if (range.negative_is_fallback && value < 0)
+        return entry.fallback;
     if (range.is_unsigned_floor)
         return (uint32_t)value < (uint32_t)range.min ? range.min : value;
     if (range.min > range.max)
@@ -157,7 +164,7 @@ void settings_load(void)
         case KEY_BOOL:
         case KEY_INT:
             *number_field(entry) = apply_range(
-                ini_read_int(ini_path, SECTION, entry.key, entry.fallback), entry.range);
+                ini_read_int(ini_path, SECTION, entry.key, entry.fallback), entry);
             break;
         }
     }
