@@ -8,11 +8,13 @@
 #include <string>
 
 #include "core/controller.h"
+#include "core/text.h"
 #include "pop3/session.h"
 #include "pop3/uidl_store.h"
 #include "settings/settings.h"
 #include "tests/fakes/fakes.h"
 #include "tests/fakes/pop3_peer.h"
+#include "tests/unit/temp_dir.h"
 #include "tray/popup.h"
 
 namespace
@@ -41,8 +43,11 @@ class CheckScenario : public testing::Test
         strcpy(settings.plain_password, "secret");
         settings.USEAPOP = 0;
         settings.STARTUP_WAIT = 0;
-        session = SessionResult();
-        controller = Controller();
+        // Whatever an earlier run of the loop left, init_controller starts afresh.
+        memset(&session, 0x5A, sizeof session);
+        memset(&controller, 0x5A, sizeof controller);
+        controller.tick_timer = controller.minute_timer = 0;
+        controller.popup_close_pending = false;
         init_controller();
         main_window_not_yet_hidden = true;
         enter_startup_wait();
@@ -101,12 +106,6 @@ TEST_F(CheckScenario, StartupWaitOfThreeSecondsChecksOnTheSixthTick)
     EXPECT_FALSE(fake.popup_enabled);
 }
 
-TEST_F(CheckScenario, StartupWaitOfZeroChecksOnTheFirstTick)
-{
-    ticks(1);
-    EXPECT_EQ(Checking, controller.state);
-}
-
 TEST_F(CheckScenario, CheckWithMailShowsCountAndSizeAndBlinks)
 {
     first_check_finds(mailbox(3, 4000));
@@ -118,12 +117,9 @@ TEST_F(CheckScenario, CheckWithMailShowsCountAndSizeAndBlinks)
     EXPECT_TRUE(fake.tick_timer_running); // for the blinking
     EXPECT_EQ(1, fake.main_window_hides);
     EXPECT_EQ(1, fake.net_closes);
-}
 
-TEST_F(CheckScenario, CheckWithoutMailRests)
-{
-    first_check_finds(mailbox(0));
-    EXPECT_EQ(Idle, controller.state);
+    dispatch_event(CheckCommand);
+    session_ends(mailbox(0));
     EXPECT_EQ("新着メールはありません", fake.tip);
     EXPECT_EQ(NORMAL_ICON, fake.icon);
     EXPECT_FALSE(fake.tick_timer_running);
@@ -141,12 +137,16 @@ TEST_F(CheckScenario, IntervalCountsAfreshOnEveryEntryIntoIdle)
     session_ends(mailbox(0));
 
     minutes(3);
+    dispatch_event(CheckCommand);
+    session_ends(mailbox(0));
+    minutes(4);
+    EXPECT_EQ(3, fake.net_starts);
     toggle_pause(); // enters Idle twice
     toggle_pause();
     minutes(4);
-    EXPECT_EQ(2, fake.net_starts);
-    minutes(1);
     EXPECT_EQ(3, fake.net_starts);
+    minutes(1);
+    EXPECT_EQ(4, fake.net_starts);
 }
 
 TEST_F(CheckScenario, FailingPeriodicSeriesMakesOnePlusRetryMaxAttempts)
@@ -183,17 +183,6 @@ TEST_F(CheckScenario, FailingPeriodicSeriesMakesOnePlusRetryMaxAttempts)
     EXPECT_EQ(0u, controller.retry_count);
 }
 
-TEST_F(CheckScenario, WithoutRetriesAFailedCheckGoesStraightToIdle)
-{
-    settings.RETRY_MAX = 0;
-    Pop3Peer refusing = mailbox(0);
-    refusing.refuse = "USER";
-    first_check_finds(refusing);
-    EXPECT_EQ(Idle, controller.state);
-    ticks(100);
-    EXPECT_EQ(1, fake.net_starts);
-}
-
 TEST_F(CheckScenario, AttemptsThatCannotStartCountAsFailures)
 {
     settings.RETRY_MAX = 1;
@@ -205,7 +194,52 @@ TEST_F(CheckScenario, AttemptsThatCannotStartCountAsFailures)
     EXPECT_EQ(ERROR_ICON, fake.icon);
     ticks(20);
     EXPECT_EQ(2, fake.net_starts);
+    EXPECT_EQ(2, fake.net_closes);
     EXPECT_EQ(Idle, controller.state);
+}
+
+// A negative time or count, hand-written or let through by the sheet, never
+// stalls checking and never retries without end.
+TEST_F(CheckScenario, AttemptsOfAFailingSeries)
+{
+    const struct {
+        bool manual;
+        int32_t retry_max, retry_interval;
+        int attempts;
+    } rows[] = {
+        {false, 0, 10, 1}, {false, -1, 10, 1}, {false, 2, 0, 3}, {false, 1, -1, 2},
+        {true, 3, 10, 1},  {true, -1, 10, 1},  {true, -1, -1, 1},
+    };
+    for (const auto& row : rows) {
+        SetUp();
+        settings.RETRY_MAX = row.retry_max;
+        settings.RETRY_INTERVAL = row.retry_interval;
+        Pop3Peer refusing = mailbox(0);
+        refusing.refuse = "PASS";
+        dispatch_event(row.manual ? CheckCommand : Tick);
+        for (int tick = 0; tick < 100; tick++) {
+            if (controller.state == Checking)
+                session_ends(refusing);
+            ticks(1);
+        }
+        EXPECT_EQ(row.attempts, fake.net_starts)
+            << "RETRY_MAX " << row.retry_max << ", RETRY_INTERVAL " << row.retry_interval;
+        EXPECT_EQ(Idle, controller.state);
+        EXPECT_EQ(ERROR_ICON, fake.icon);
+    }
+}
+
+TEST_F(CheckScenario, NegativeStartupWaitAndPopupTimeActAtTheFirstTick)
+{
+    settings.STARTUP_WAIT = -1;
+    settings.USE_POPUPDLG = settings.AUTO_POPUP_CLOSE = 1;
+    settings.AUTO_POPUP_CLOSE_TIME = -1;
+    popup_create();
+    enter_startup_wait();
+    first_check_finds(mailbox(1));
+    EXPECT_TRUE(fake.popup_visible);
+    ticks(1);
+    EXPECT_FALSE(fake.popup_visible);
 }
 
 TEST_F(CheckScenario, SessionTimesOutAtTheSixtiethTick)
@@ -219,32 +253,6 @@ TEST_F(CheckScenario, SessionTimesOutAtTheSixtiethTick)
     EXPECT_EQ("タイムアウト発生", fake.tip);
     EXPECT_EQ(ERROR_ICON, fake.icon);
     EXPECT_EQ(2, fake.net_closes); // the time-out and the controller both close
-}
-
-TEST_F(CheckScenario, ManualCheckIsNeverRetried)
-{
-    settings.RETRY_MAX = 3;
-    first_check_finds(mailbox(0));
-    dispatch_event(CheckCommand);
-    Pop3Peer refusing = mailbox(0);
-    refusing.refuse = "STAT";
-    session_ends(refusing);
-    EXPECT_EQ(Idle, controller.state);
-    EXPECT_EQ("-ERR STAT refused\r\n", fake.tip);
-    ticks(200);
-    EXPECT_EQ(2, fake.net_starts);
-}
-
-TEST_F(CheckScenario, ManualCheckWithoutServerFailsAtOnce)
-{
-    first_check_finds(mailbox(0));
-    settings.SERVER[0] = '\0';
-    dispatch_event(CheckCommand);
-    EXPECT_EQ(Idle, controller.state);
-    EXPECT_EQ("ｻｰﾊﾞｰ名を設定してください。", fake.tip);
-    EXPECT_EQ("ｻｰﾊﾞｰ名を設定してください。", fake.log);
-    EXPECT_EQ(ERROR_ICON, fake.icon);
-    EXPECT_EQ(1, fake.net_starts);
 }
 
 TEST_F(CheckScenario, IncompleteOrUnsafeSettingsNeverConnect)
@@ -270,6 +278,7 @@ TEST_F(CheckScenario, IncompleteOrUnsafeSettingsNeverConnect)
         dispatch_event(CheckCommand);
         EXPECT_EQ(row.text, fake.tip);
         EXPECT_STREQ(row.text, session.error_text);
+        EXPECT_EQ(row.text, fake.log);
         EXPECT_EQ(ERROR_ICON, fake.icon);
     }
     EXPECT_EQ(0, fake.net_starts);
@@ -312,19 +321,6 @@ TEST_F(CheckScenario, PauseSkipsPeriodicChecksButNotManualOnes)
     EXPECT_EQ(NORMAL_ICON, fake.icon);
     minutes(3);
     EXPECT_EQ(3, fake.net_starts);
-}
-
-TEST_F(CheckScenario, PausingDropsAPendingRetry)
-{
-    settings.RETRY_MAX = 3;
-    Pop3Peer refusing = mailbox(0);
-    refusing.refuse = "PASS";
-    first_check_finds(refusing);
-    ASSERT_EQ(RetryWait, controller.state);
-    toggle_pause();
-    EXPECT_EQ(Idle, controller.state);
-    ticks(100);
-    EXPECT_EQ(1, fake.net_starts);
 }
 
 TEST_F(CheckScenario, StopIfMsgHoldsPeriodicChecksUntilTheCountIsZero)
@@ -370,15 +366,6 @@ TEST_F(CheckScenario, BlinkingAlternatesFromTheRestingIconAndThePopupClosesItsel
     EXPECT_TRUE(controller.blinking);
 }
 
-TEST_F(CheckScenario, WithoutAutoCloseThePopupStays)
-{
-    settings.USE_POPUPDLG = 1;
-    popup_create();
-    first_check_finds(mailbox(1));
-    ticks(1000);
-    EXPECT_TRUE(fake.popup_visible);
-}
-
 TEST_F(CheckScenario, AcknowledgeInIdleStopsTheBlinking)
 {
     settings.USE_POPUPDLG = 1;
@@ -414,17 +401,6 @@ TEST_F(CheckScenario, AcknowledgeInRetryWaitLeavesIconAndTip)
     EXPECT_EQ(RetryWait, controller.state);
 }
 
-TEST_F(CheckScenario, AcknowledgeInStartupWaitLeavesIconAndTip)
-{
-    settings.STARTUP_WAIT = 10;
-    enter_startup_wait();
-    fake.icon = WAIT_ICON;
-    dispatch_event(Acknowledge);
-    EXPECT_EQ("起動時ウェイト中...", fake.tip);
-    EXPECT_EQ(WAIT_ICON, fake.icon);
-    EXPECT_EQ(StartupWait, controller.state);
-}
-
 TEST_F(CheckScenario, SettingsAcknowledgeFirstAndReturnToIdle)
 {
     settings.USE_POPUPDLG = 1;
@@ -450,8 +426,12 @@ TEST_F(CheckScenario, SettingsAcknowledgeFirstAndReturnToIdle)
     EXPECT_EQ(NORMAL_ICON, fake.icon);
     EXPECT_FALSE(fake.popup_exists);
     EXPECT_EQ(1, fake.heap_compactions);
+    EXPECT_EQ(2, fake.main_window_hides); // hidden again behind the sheet
     EXPECT_TRUE(fake.minute_timer_running);
     EXPECT_FALSE(fake.tick_timer_running);
+    fake.while_sheet_open = [] { settings.USE_POPUPDLG = 1; };
+    dispatch_event(SettingsCommand);
+    EXPECT_TRUE(fake.popup_exists);
 }
 
 TEST_F(CheckScenario, ConnectionTestShowsButNeverAnnounces)
@@ -459,10 +439,11 @@ TEST_F(CheckScenario, ConnectionTestShowsButNeverAnnounces)
     settings.USE_POPUPDLG = settings.USE_BALOON = settings.USE_SOUND = 1;
     strcpy(settings.SOUND_FILE, "ding.wav");
     popup_create();
-    first_check_finds(mailbox(0));
+    first_check_finds(mailbox(2, 1500));
     fake.while_sheet_open = [] {
         dispatch_event(CheckCommand); // the account page's test button
         EXPECT_EQ(Testing, controller.state);
+        EXPECT_EQ(TIP_CHECKING, fake.tip);
         EXPECT_EQ(0, fake.account_controls_enabled);
         EXPECT_EQ(0, fake.sheet_buttons_enabled);
         session_ends(mailbox(2, 1500));
@@ -476,15 +457,16 @@ TEST_F(CheckScenario, ConnectionTestShowsButNeverAnnounces)
                   fake.log);
     };
     dispatch_event(SettingsCommand);
-    EXPECT_EQ(0, fake.popup_shows);
-    EXPECT_TRUE(fake.balloons.empty());
-    EXPECT_EQ(1u, fake.sounds.size()); // only the one at start
-    EXPECT_FALSE(controller.blinking);
-
-    // The test zeroed what was announced, so a check finding the mail announces it.
-    dispatch_event(CheckCommand);
-    session_ends(mailbox(2, 1500));
     EXPECT_EQ(1, fake.popup_shows);
+    EXPECT_EQ(1u, fake.balloons.size());
+    EXPECT_EQ(2u, fake.sounds.size()); // the one at start and the first check's
+    EXPECT_FALSE(controller.blinking);
+    EXPECT_EQ(2, fake.net_closes);
+
+    // The test zeroed what was announced, so the next check announces the same mail.
+    minutes(5);
+    session_ends(mailbox(2, 1500));
+    EXPECT_EQ(2, fake.popup_shows);
 }
 
 TEST_F(CheckScenario, ConnectionTestAbortedOrTimedOut)
@@ -504,6 +486,7 @@ TEST_F(CheckScenario, ConnectionTestAbortedOrTimedOut)
     };
     dispatch_event(SettingsCommand);
     EXPECT_EQ(Idle, controller.state);
+    EXPECT_EQ(3, fake.net_closes); // the time-out closes, and so does the controller
 }
 
 TEST_F(CheckScenario, ConnectionTestWithoutPasswordEndsAtOnce)
@@ -517,6 +500,7 @@ TEST_F(CheckScenario, ConnectionTestWithoutPasswordEndsAtOnce)
     };
     dispatch_event(SettingsCommand);
     EXPECT_EQ(0, fake.net_starts);
+    EXPECT_EQ(1, fake.net_closes);
 }
 
 TEST_F(CheckScenario, SessionOverAfterTheSheetClosedIsIgnored)
@@ -533,6 +517,25 @@ TEST_F(CheckScenario, SessionOverAfterTheSheetClosedIsIgnored)
     EXPECT_EQ("corvina", fake.tip);
     EXPECT_EQ(NORMAL_ICON, fake.icon);
     EXPECT_FALSE(controller.blinking);
+}
+
+// With unique ids, acknowledging makes the listing the seen set and ends a
+// STOP_IF_MSG hold; later mail counts from there, announced afresh.
+TEST_F(CheckScenario, AcknowledgeWithUniqueIdsCommitsTheListing)
+{
+    settings.USEUIDL = settings.STOP_IF_MSG = settings.USE_BALOON = 1;
+    settings.INTERVAL = 3;
+    text_copy(program_directory, sizeof program_directory, make_temp_dir("ack").c_str());
+    uidl_load();
+    first_check_finds(mailbox(2));
+    dispatch_event(Acknowledge);
+    minutes(3);
+    session_ends(mailbox(2));
+    EXPECT_EQ("新着メールはありません", fake.tip);
+    minutes(3);
+    session_ends(mailbox(4)); // two new ones, as many bytes as the first two
+    EXPECT_EQ("2 通のメール (2000 バイト)", fake.tip);
+    EXPECT_EQ(2u, fake.balloons.size());
 }
 
 TEST_F(CheckScenario, AnnouncedOnceForTheSameCountAndSizeAgainWhenTheyChange)
@@ -606,25 +609,42 @@ TEST_F(CheckScenario, NoMailAfterBlinkingStopsIt)
     EXPECT_FALSE(fake.tick_timer_running);
 }
 
-TEST_F(CheckScenario, MainWindowIsHiddenOnlyOnce)
+// The main window is hidden by whatever ends the first check or takes its
+// place, and only once.
+TEST_F(CheckScenario, MainWindowIsHiddenOnceWhateverComesFirst)
 {
-    settings.INTERVAL = 3;
-    first_check_finds(mailbox(0));
-    minutes(3);
-    session_ends(mailbox(0));
-    dispatch_event(CheckCommand);
-    dispatch_event(CheckCommand);
-    EXPECT_EQ(1, fake.main_window_hides);
-}
-
-TEST_F(CheckScenario, TimersThatCannotStartNeverTick)
-{
-    controller = Controller();
-    fakes_reset();
-    fake.timers_fail = true;
-    enter_startup_wait();
-    EXPECT_FALSE(fake.tick_timer_running);
-    EXPECT_EQ(0u, controller.tick_timer);
+    void (*const firsts[])() = {
+        [] { first_check_finds(mailbox(0)); },
+        [] { // a series without retries ends
+            settings.RETRY_MAX = 0;
+            fake.net_start_error = "x";
+            ticks(1);
+        },
+        [] { // a manual check that cannot start
+            settings.SERVER[0] = '\0';
+            dispatch_event(CheckCommand);
+        },
+        [] { // aborted
+            ticks(1);
+            dispatch_event(CheckCommand);
+        },
+        [] { toggle_pause(); },
+    };
+    for (auto first : firsts) {
+        SetUp();
+        first();
+        fake.net_start_error = nullptr;
+        strcpy(settings.SERVER, "pop.example.com");
+        EXPECT_EQ(1, fake.main_window_hides);
+        EXPECT_EQ(Idle, controller.state);
+        int unclosed = fake.net_starts - fake.net_closes;
+        dispatch_event(CheckCommand);
+        session_ends(mailbox(0));
+        dispatch_event(CheckCommand);
+        dispatch_event(CheckCommand); // aborts
+        EXPECT_EQ(1, fake.main_window_hides);
+        EXPECT_EQ(unclosed, fake.net_starts - fake.net_closes);
+    }
 }
 
 // The mail program.
@@ -702,19 +722,6 @@ TEST_F(CheckScenario, MailProgramFromRetryWaitDropsTheRetry)
     EXPECT_EQ(Idle, controller.state);
     ticks(100);
     EXPECT_EQ(1, fake.net_starts);
-}
-
-TEST_F(CheckScenario, MailProgramEndsTheStopIfMsgHold)
-{
-    settings.STOP_IF_MSG = 1;
-    settings.INTERVAL = 3;
-    strcpy(settings.MAILER, "mail.exe");
-    first_check_finds(mailbox(2));
-    dispatch_event(MailProgramRequest);
-    fake.mail_program_running = false;
-    ticks(1);
-    minutes(3);
-    EXPECT_EQ(2, fake.net_starts);
 }
 
 } // namespace
