@@ -1,11 +1,14 @@
-// Invariant checks of the fuzz targets. A broken invariant aborts with its
-// message; libFuzzer reports the abort as a crash and keeps the input.
+// What the fuzz targets share: invariant checks, the wire as the stand-in
+// connection layer records it, and files in a temporary folder of their own.
 #pragma once
 
+#include <stddef.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+// A broken invariant aborts with its message; libFuzzer keeps the input.
 #define FUZZ_CHECK(condition, ...)                                                                 \
     do {                                                                                           \
         if (!(condition)) {                                                                        \
@@ -21,3 +24,20 @@ inline bool fuzz_terminated(const char* field, size_t capacity)
 {
     return memchr(field, '\0', capacity) != nullptr;
 }
+
+enum { WIRE_MAX = 32, WIRE_TEXT = 256 }; // more than any command the conversation forms
+
+// Each net_send, and the log text that came right after it.
+struct Wire {
+    int count;
+    char sent[WIRE_MAX][WIRE_TEXT];
+    char logged[WIRE_MAX][WIRE_TEXT];
+    bool log_pending;
+};
+
+extern Wire wire;
+extern uint32_t fuzz_ticks; // what clock_ticks answers
+
+// Writes the bytes as the named file in the process's temporary folder,
+// removed at exit, so that parallel runs never share a file; returns its path.
+const char* fuzz_file(const char* name, const uint8_t* data, size_t size);
