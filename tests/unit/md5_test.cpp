@@ -61,12 +61,6 @@ TEST(Md5, PaddingBoundaries)
         EXPECT_EQ(row.digest, digest_of(alphabet_run(row.length))) << "length " << row.length;
 }
 
-TEST(Md5, ApopExampleOfRfc1939)
-{
-    EXPECT_EQ("c4c9334bac560ecc979e58001b3e22fb",
-              digest_of("<1896.697170952@dbc.mtview.ca.us>tanstaaf"));
-}
-
 TEST(Md5, HighBytesAreDigestedUnsigned)
 {
     std::string every_byte;
@@ -75,16 +69,6 @@ TEST(Md5, HighBytesAreDigestedUnsigned)
     EXPECT_EQ("2a43f79ceb44831d96f6e456839744e4", digest_of(every_byte));
     // The literal is code page 932 in the binary: 83 70 83 58 83 8f 81 5b 83 68.
     EXPECT_EQ("3120e4d4a15a151cd4ddfa5313ebd9f8", digest_of("パスワード"));
-}
-
-TEST(Md5, OutputIsAlwaysThirtyTwoLowerCaseDigits)
-{
-    for (int length = 0; length < 200; length++) {
-        std::string digest = digest_of(alphabet_run(length));
-        ASSERT_EQ(32u, digest.size());
-        for (char c : digest)
-            ASSERT_TRUE((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')) << digest;
-    }
 }
 
 } // namespace
