@@ -163,8 +163,8 @@ void settings_load(void)
             break;
         case KEY_BOOL:
         case KEY_INT:
-            *number_field(entry) = apply_range(
-                ini_read_int(ini_path, SECTION, entry.key, entry.fallback), entry);
+            *number_field(entry) =
+                apply_range(ini_read_int(ini_path, SECTION, entry.key, entry.fallback), entry);
             break;
         }
     }

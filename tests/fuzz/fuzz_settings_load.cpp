@@ -38,10 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                    s.AUTO_POPUP_CLOSE_TIME <= 99 && s.STARTUP_WAIT >= 0 && s.RETRY_MAX >= 0 &&
                    s.RETRY_INTERVAL >= 0,
                "a number out of its range");
-    const char* const texts[] = {s.SERVER, s.ACCOUNT, s.PASSWORD, s.plain_password, s.password_mask,
-                                 s.MAILER, s.SOUND_FILE};
+    const char* const texts[] = {s.SERVER,        s.ACCOUNT, s.PASSWORD,  s.plain_password,
+                                 s.password_mask, s.MAILER,  s.SOUND_FILE};
     const size_t capacities[] = {NAME_CAPACITY, NAME_CAPACITY, STORED_PASSWORD_CAPACITY,
-                                 NAME_CAPACITY, NAME_CAPACITY, PATH_CAPACITY, PATH_CAPACITY};
+                                 NAME_CAPACITY, NAME_CAPACITY, PATH_CAPACITY,
+                                 PATH_CAPACITY};
     for (size_t i = 0; i < sizeof texts / sizeof texts[0]; i++)
         FUZZ_CHECK(fuzz_terminated(texts[i], capacities[i]), "text %zu is not terminated", i);
     for (const char* icon : s.icon_file)

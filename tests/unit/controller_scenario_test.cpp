@@ -207,7 +207,7 @@ TEST_F(CheckScenario, AttemptsOfAFailingSeries)
         int32_t retry_max, retry_interval;
         int attempts;
     } rows[] = {
-        {false, 0, 10, 1}, {false, -1, 10, 1}, {false, 2, 0, 3}, {false, 1, -1, 2},
+        {false, 0, 10, 1}, {false, -1, 10, 1}, {false, 2, 0, 3},  {false, 1, -1, 2},
         {true, 3, 10, 1},  {true, -1, 10, 1},  {true, -1, -1, 1},
     };
     for (const auto& row : rows) {

@@ -43,10 +43,15 @@ Transcript stat_row(const char* name, const std::string& stat, const std::string
                     int32_t count, int64_t size)
 {
     std::string tail = error.empty() ? "QUIT\r\n+OK\r\n" : error;
-    return {name,        0,           {GREETING, "+OK\r\n", "+OK\r\n", stat, "+OK\r\n"},
+    return {name,
+            0,
+            {GREETING, "+OK\r\n", "+OK\r\n", stat, "+OK\r\n"},
             LOGIN_SENT + (error.empty() ? "QUIT\r\n" : ""),
             LOGIN_LOG + stat + tail,
-            error,       count,       size, {}};
+            error,
+            count,
+            size,
+            {}};
 }
 
 // A check with unique ids: the listings go unlogged to the store; the one

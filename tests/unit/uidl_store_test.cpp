@@ -109,8 +109,8 @@ TEST_F(SeenStore, UnseenIdsCountWithTheirListSizes)
         int32_t count;
         int64_t size;
     } rows[] = {
-        {"uid-a\r\nuid-c\r\n", mailbox({{"uid-a", 100}, {"uid-b", 200}, {"uid-c", 300}, {"uid-d", 400}}),
-         2, 600},
+        {"uid-a\r\nuid-c\r\n",
+         mailbox({{"uid-a", 100}, {"uid-b", 200}, {"uid-c", 300}, {"uid-d", 400}}), 2, 600},
         // Byte for byte: "ab" and "b`" share a hash; "AbC" is not "abc".
         {"AbC\r\nwith inner space\r\nab\r\n",
          mailbox({{"abc", 1}, {"AbC", 2}, {"with inner space", 4}, {"b`", 8}}), 2, 9},
@@ -154,7 +154,7 @@ TEST_F(SeenStore, RefusedListings)
     } rows[] = {
         {mailbox({{std::string(71, 'i'), 10}}), "UIDLエラー"},
         {mailbox({{"a", 5}, {"b", -5}}), "LISTエラー"}, // no message is smaller than empty
-        {many, "LISTエラー"},                              // the 5001st
+        {many, "LISTエラー"},                           // the 5001st
     };
     uidl_load();
     for (const auto& row : rows) {
