@@ -158,8 +158,17 @@ void prepare(int options, const char* account = "bob", const char* password = "s
     pop_reset();
     uidl_free();
     text_copy(program_directory, sizeof program_directory, make_temp_dir("session").c_str());
-    if (settings.USEUIDL)
+    if (settings.USEUIDL) {
+        // What an earlier check left: STAT must start the counts afresh, and a
+        // listing must not take sizes from slots it did not fill.
+        session.message_count = 7;
+        session.total_size = 7;
         uidl_load();
+        for (int64_t& size : uidl_store.generations[0].sizes)
+            size = 1000;
+        for (int64_t& size : uidl_store.generations[1].sizes)
+            size = 1000;
+    }
 }
 
 // Feeds each reply in chunks of chunk bytes (0: whole), stopping at the first failure.

@@ -105,6 +105,8 @@ TEST(Settings, NumbersAreHeldToTheirRangesOnLoad)
     } rows[] = {
         {"POPUPDLG_X=-1", offsetof(Settings, POPUPDLG_X), 0},
         {"POPUPDLG_X=7", offsetof(Settings, POPUPDLG_X), 6},
+        {"POPUPDLG_X=0", offsetof(Settings, POPUPDLG_X), 0},
+        {"POPUPDLG_Y=0", offsetof(Settings, POPUPDLG_Y), 0},
         {"POPUPDLG_Y=3", offsetof(Settings, POPUPDLG_Y), 3},
         {"POPUPDLG_Y=100", offsetof(Settings, POPUPDLG_Y), 6},
         {"AUTO_POPUP_CLOSE_TIME=0", offsetof(Settings, AUTO_POPUP_CLOSE_TIME), 1},
@@ -132,7 +134,7 @@ TEST(Settings, NumbersAreHeldToTheirRangesOnLoad)
         {"RETRY_INTERVAL=12abc", offsetof(Settings, RETRY_INTERVAL), 12},
         {"RETRY_INTERVAL=abc", offsetof(Settings, RETRY_INTERVAL), 0},
         {"RETRY_INTERVAL=", offsetof(Settings, RETRY_INTERVAL), 10},
-        {"RETRY_INTERVAL=\"25\"", offsetof(Settings, RETRY_INTERVAL), 25},
+        {"RETRY_INTERVAL=\" 25\"", offsetof(Settings, RETRY_INTERVAL), 25},
         {"BACK_COLOR=0x1fZ", offsetof(Settings, BACK_COLOR), 31},
         {"BACK_COLOR=0xAbG", offsetof(Settings, BACK_COLOR), 171},
         {"BACK_COLOR=-0o17", offsetof(Settings, BACK_COLOR), 4294967281u},
@@ -246,7 +248,7 @@ TEST(Settings, SaveKeepsTheRestOfTheFile)
 {
     load_text("keep", "[OTHER]\r\nkeep=me\r\n[CONFIG]\r\nSERVER=old\r\nEXTRA=stays");
     std::string path = ini_path;
-    strcpy(settings.SERVER, "new");
+    strcpy(settings.SERVER, "  new"); // written without the leading blanks
     settings_save();
     std::string text = read_file(path);
     EXPECT_EQ(0u, text.find("[OTHER]\r\nkeep=me\r\n[CONFIG]\r\nSERVER=new\r\nEXTRA=stays\r\n"
