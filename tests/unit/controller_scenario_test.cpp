@@ -20,8 +20,6 @@
 namespace
 {
 
-const char TIP_CHECKING[] = "サーバーとの通信中...";
-
 Pop3Peer mailbox(int count, int64_t size_each = 1000)
 {
     Pop3Peer peer;
@@ -58,18 +56,6 @@ class CheckScenario : public testing::Test
         uidl_free();
     }
 
-    static void ticks(int count)
-    {
-        for (int i = 0; i < count; i++)
-            dispatch_event(Tick);
-    }
-
-    static void minutes(int count)
-    {
-        for (int i = 0; i < count; i++)
-            dispatch_event(MinuteTick);
-    }
-
     // The server answers, then closes the connection: the session is over.
     static void session_ends(const Pop3Peer& peer)
     {
@@ -78,17 +64,12 @@ class CheckScenario : public testing::Test
         pop3_peer_serve(peer);
         dispatch_event(SessionOver);
     }
-
-    // The first check, at the first tick, finds this mailbox.
-    static void first_check_finds(const Pop3Peer& peer)
-    {
-        ticks(1);
-        session_ends(peer);
-    }
 };
 
 // What the user sees and what the program asked of the platform, in one line:
 // state, icon, tip and connections started, then only what differs from rest.
+std::string sheet_world; // the worlds seen while the settings sheet was open
+
 std::string world()
 {
     static const char* const STATES[] = {"StartupWait",  "Idle",    "Checking",   "RetryWait",
@@ -101,7 +82,7 @@ std::string world()
             text += " " + what;
     };
     CheckState state = controller.state;
-    add(fake.net_closes < fake.net_starts, "unclosed");
+    add(fake.net_closes != fake.net_starts, "closes=" + std::to_string(fake.net_closes));
     add(fake.menu_state != state, "menu=" + std::to_string(fake.menu_state));
     add(fake.popup_enabled != (state == StartupWait || state == Idle || state == RetryWait),
         "popup-enabled-wrong");
@@ -116,20 +97,32 @@ std::string world()
             (fake.popup_text != fake.tip || fake.popup_heading != "新着メールがあります。"),
         "popup-text='" + fake.popup_heading + fake.popup_text + "'");
     add(!fake.balloons.empty(), "balloons=" + std::to_string(fake.balloons.size()));
-    add(fake.sounds.size() > 1, "sound=" + (fake.sounds.empty() ? "" : fake.sounds.back()));
+    add(fake.sounds.size() > 1, "sounds=" + std::to_string(fake.sounds.size() - 1) + ":" +
+                                    (fake.sounds.empty() ? "" : fake.sounds.back()));
     add(!fake.mail_program_command.empty(), "ran=" + fake.mail_program_command);
     add(fake.mail_program_handle_closes > 0,
         "handles-closed=" + std::to_string(fake.mail_program_handle_closes));
     add(fake.heap_compactions > 0, "compacted=" + std::to_string(fake.heap_compactions));
+    add(fake.popup_exists, "popup-window");
+    add(fake.account_controls_enabled != -1 || fake.sheet_buttons_enabled != -1,
+        "controls=" + std::to_string(fake.account_controls_enabled) +
+            std::to_string(fake.sheet_buttons_enabled));
+    std::string log = fake.log.substr(
+        0, fake.log.size() - (fake.log.rfind("\r\n") + 2 == fake.log.size() ? 2 : 0));
+    size_t line_end = log.rfind("\r\n");
+    add(!log.empty(), "log='" + log.substr(line_end == std::string::npos ? 0 : line_end + 2) + "'");
     add(!fake.error_boxes.empty(),
         "box='" + (fake.error_boxes.empty() ? "" : fake.error_boxes.back()) + "'");
+    add(!sheet_world.empty(), "sheet=[" + sheet_world + "]");
     return text;
 }
 
 // Steps: "tick", "minute" (either "*N" for N of them), "check", "ack",
 // "pause", "mail", "mail-ends", "launch-fails" (the mail program's),
-// "net-fails" (every connect), and "serve:N" for the server's answer of N
-// messages ("serve:NxS" of S bytes each; "serve:N!VERB" refusing VERB).
+// "net-fails" (every connect), "popup-off", "no-password", "serve:N" for the
+// server's answer of N messages ("serve:NxS" of S bytes each; "serve:N!VERB"
+// refusing VERB), and "sheet:A+B" for the settings sheet, open while steps
+// A, B... run.
 void run_steps(const std::string& steps)
 {
     size_t at = 0;
@@ -137,9 +130,9 @@ void run_steps(const std::string& steps)
         size_t end = steps.find(' ', at);
         std::string step = steps.substr(at, end == std::string::npos ? end : end - at);
         at = end == std::string::npos ? steps.size() : end + 1;
-        size_t star = step.find('*');
+        std::string verb = step.substr(0, step.find_first_of(":*"));
+        size_t star = verb == "sheet" ? std::string::npos : step.find('*');
         int count = star == std::string::npos ? 1 : std::stoi(step.substr(star + 1));
-        std::string verb = step.substr(0, std::min(star, step.find(':')));
         for (int i = 0; i < count; i++) {
             if (verb == "tick")
                 dispatch_event(Tick);
@@ -159,7 +152,24 @@ void run_steps(const std::string& steps)
                 fake.mail_program_fails_to_start = true;
             else if (verb == "net-fails")
                 fake.net_start_error = "ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗";
-            else if (verb == "serve") {
+            else if (verb == "popup-off")
+                settings.USE_POPUPDLG = 0;
+            else if (verb == "no-password")
+                settings.plain_password[0] = '\0';
+            else if (verb == "sheet") {
+                static std::string inner;
+                inner = step.substr(6);
+                fake.while_sheet_open = [] {
+                    std::string seen;
+                    for (size_t from = 0, plus; from <= inner.size(); from = plus + 1) {
+                        plus = std::min(inner.find('+', from), inner.size());
+                        run_steps(inner.substr(from, plus - from));
+                        seen += (from == 0 ? "" : " | ") + world();
+                    }
+                    sheet_world = seen;
+                };
+                dispatch_event(SettingsCommand);
+            } else if (verb == "serve") {
                 size_t by = step.find('x'), refuse = step.find('!');
                 Pop3Peer peer =
                     mailbox(std::stoi(step.substr(6)),
@@ -184,141 +194,218 @@ const Scenario SCENARIOS[] = {
      "STARTUP_WAIT=3",
      {{"", "StartupWait - '起動時ウェイト中...' starts=0 hides=0 tick"},
       {"tick*5", "StartupWait - '起動時ウェイト中...' starts=0 hides=0 tick"},
-      {"tick", "Checking CHECK 'サーバーとの通信中...' starts=1 unclosed hides=0 tick"}}},
+      {"tick", "Checking CHECK 'サーバーとの通信中...' starts=1 closes=0 hides=0 tick"}}},
     {"mail_then_none",
      "",
-     {{"tick serve:3x4000", "Idle ARRIVE '3 通のメール (12Kバイト)' starts=1 blink tick minute"},
-      {"check serve:0", "Idle NORMAL '新着メールはありません' starts=2 minute"}}},
+     {{"tick serve:3x4000", "Idle ARRIVE '3 通のメール (12Kバイト)' starts=1 blink tick minute "
+                            "log='3 通のメール (12Kバイト)'"},
+      {"check serve:0",
+       "Idle NORMAL '新着メールはありません' starts=2 minute log='新着メールはありません'"}}},
     // The interval counts afresh at every entry into Idle.
     {"interval",
      "INTERVAL=5",
-     {{"tick serve:0 minute*4", "Idle NORMAL '新着メールはありません' starts=1 minute"},
-      {"minute", "Checking CHECK 'サーバーとの通信中...' starts=2 unclosed tick"},
+     {{"tick serve:0 minute*4",
+       "Idle NORMAL '新着メールはありません' starts=1 minute log='新着メールはありません'"},
+      {"minute", "Checking CHECK 'サーバーとの通信中...' starts=2 closes=1 tick"},
       {"serve:0 minute*3 check serve:0 minute*4",
-       "Idle NORMAL '新着メールはありません' starts=3 minute"},
-      {"pause pause minute*4", "Idle NORMAL '定期ﾁｪｯｸ再開' starts=3 minute"},
-      {"minute", "Checking CHECK 'サーバーとの通信中...' starts=4 unclosed tick"}}},
+       "Idle NORMAL '新着メールはありません' starts=3 minute log='新着メールはありません'"},
+      {"pause pause minute*4",
+       "Idle NORMAL '定期ﾁｪｯｸ再開' starts=3 minute log='新着メールはありません'"},
+      {"minute", "Checking CHECK 'サーバーとの通信中...' starts=4 closes=3 tick"}}},
     // One series makes at most 1 + RETRY_MAX attempts.
     {"failing_series",
      "RETRY_MAX=3;RETRY_INTERVAL=10;INTERVAL=5",
-     {{"tick serve:1!PASS tick*19", "RetryWait ERROR '-ERR PASS refused\r\n' starts=1 tick"},
-      {"tick", "Checking CHECK 'サーバーとの通信中...' starts=2 unclosed tick"},
+     {{"tick serve:1!PASS tick*19",
+       "RetryWait ERROR '-ERR PASS refused\r\n' starts=1 tick log='-ERR PASS refused'"},
+      {"tick", "Checking CHECK 'サーバーとの通信中...' starts=2 closes=1 tick"},
       {"serve:1!PASS tick*20 serve:1!PASS tick*20 serve:1!PASS",
-       "Idle ERROR '-ERR PASS refused\r\n' starts=4 minute"},
-      {"tick*100 minute*4", "Idle ERROR '-ERR PASS refused\r\n' starts=4 minute"},
-      {"minute", "Checking CHECK 'サーバーとの通信中...' starts=5 unclosed tick"}}},
+       "Idle ERROR '-ERR PASS refused\r\n' starts=4 minute log='-ERR PASS refused'"},
+      {"tick*100 minute*4",
+       "Idle ERROR '-ERR PASS refused\r\n' starts=4 minute log='-ERR PASS refused'"},
+      {"minute", "Checking CHECK 'サーバーとの通信中...' starts=5 closes=4 tick"}}},
     {"attempts_that_cannot_start",
      "RETRY_MAX=1",
-     {{"net-fails tick", "RetryWait ERROR 'ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗' starts=1 hides=0 tick"},
-      {"tick*20", "Idle ERROR 'ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗' starts=2 minute"}}},
+     {{"net-fails tick",
+       "RetryWait ERROR 'ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗' starts=1 hides=0 tick log='ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗'"},
+      {"tick*20",
+       "Idle ERROR 'ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗' starts=2 minute log='ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗'"}}},
     {"time_out_at_the_sixtieth_tick",
      "RETRY_MAX=0",
-     {{"tick*60", "Checking CHECK 'サーバーとの通信中...' starts=1 unclosed hides=0 tick"},
-      {"tick", "Idle ERROR 'タイムアウト発生' starts=1 minute"}}},
+     {{"tick*60", "Checking CHECK 'サーバーとの通信中...' starts=1 closes=0 hides=0 tick"},
+      {"tick", "Idle ERROR 'タイムアウト発生' starts=1 closes=2 minute log='タイムアウト発生'"}}},
     {"check_command_while_checking_aborts",
      "RETRY_MAX=3",
-     {{"tick check", "Idle ERROR '処理を中止しました' starts=1 minute"},
-      {"tick*100", "Idle ERROR '処理を中止しました' starts=1 minute"}}},
+     {{"tick check", "Idle ERROR '処理を中止しました' starts=1 minute log='処理を中止しました'"},
+      {"tick*100", "Idle ERROR '処理を中止しました' starts=1 minute log='処理を中止しました'"}}},
     {"pause_holds_periodic_checks_only",
      "INTERVAL=3",
-     {{"tick serve:0 pause minute*10", "Idle WAIT '定期ﾁｪｯｸ停止中' starts=1 minute paused"},
-      {"check serve:0", "Idle WAIT '新着メールはありません' starts=2 minute paused"},
-      {"pause", "Idle NORMAL '定期ﾁｪｯｸ再開' starts=2 minute"},
-      {"minute*3", "Checking CHECK 'サーバーとの通信中...' starts=3 unclosed tick"}}},
+     {{"tick serve:0 pause minute*10",
+       "Idle WAIT '定期ﾁｪｯｸ停止中' starts=1 minute paused log='新着メールはありません'"},
+      {"check serve:0",
+       "Idle WAIT '新着メールはありません' starts=2 minute paused log='新着メールはありません'"},
+      {"pause", "Idle NORMAL '定期ﾁｪｯｸ再開' starts=2 minute log='新着メールはありません'"},
+      {"minute*3", "Checking CHECK 'サーバーとの通信中...' starts=3 closes=2 tick"}}},
     {"pause_drops_a_retry",
      "",
-     {{"tick serve:0!PASS", "RetryWait ERROR '-ERR PASS refused\r\n' starts=1 tick"},
-      {"pause tick*100", "Idle WAIT '定期ﾁｪｯｸ停止中' starts=1 minute paused"}}},
+     {{"tick serve:0!PASS",
+       "RetryWait ERROR '-ERR PASS refused\r\n' starts=1 tick log='-ERR PASS refused'"},
+      {"pause tick*100",
+       "Idle WAIT '定期ﾁｪｯｸ停止中' starts=1 minute paused log='-ERR PASS refused'"}}},
     {"stop_if_msg",
      "STOP_IF_MSG=1;INTERVAL=3",
-     {{"tick serve:2 minute*9",
-       "Idle ARRIVE '2 通のメール (2000 バイト)' starts=1 blink tick minute"},
-      {"check serve:0 minute*3", "Checking CHECK 'サーバーとの通信中...' starts=3 unclosed tick"}}},
+     {{"tick serve:2 minute*9", "Idle ARRIVE '2 通のメール (2000 バイト)' starts=1 blink tick "
+                                "minute log='2 通のメール (2000 バイト)'"},
+      {"check serve:0 minute*3", "Checking CHECK 'サーバーとの通信中...' starts=3 closes=2 tick"}}},
     {"mail_program_ends_a_stop_if_msg_hold",
      "STOP_IF_MSG=1;INTERVAL=3;MAILER=mail.exe",
      {{"tick serve:2 mail mail-ends tick minute*3",
-       "Checking CHECK 'サーバーとの通信中...' starts=2 unclosed hides=2 tick ran=mail.exe "
+       "Checking CHECK 'サーバーとの通信中...' starts=2 closes=1 hides=2 tick ran=mail.exe "
        "handles-closed=1 compacted=1"}}},
     // Blinking alternates from the resting icon; the popup closes itself
     // after AUTO_POPUP_CLOSE_TIME and leaves the blinking.
     {"blinking_and_popup_closing_itself",
      "USE_POPUPDLG=1;AUTO_POPUP_CLOSE=1;AUTO_POPUP_CLOSE_TIME=2",
-     {{"tick serve:1",
-       "Idle ARRIVE '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1+"},
-      {"tick", "Idle NORMAL '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1+"},
-      {"tick", "Idle ARRIVE '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1+"},
-      {"tick", "Idle NORMAL '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1+"},
-      {"tick", "Idle NORMAL '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1"},
-      {"tick", "Idle NORMAL '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1"},
-      {"tick", "Idle ARRIVE '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1"}}},
+     {{"tick serve:1", "Idle ARRIVE '1 通のメール (1000 バイト)' starts=1 blink tick minute "
+                       "popup=1+ popup-window log='1 通のメール (1000 バイト)'"},
+      {"tick", "Idle NORMAL '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1+ "
+               "popup-window log='1 通のメール (1000 バイト)'"},
+      {"tick", "Idle ARRIVE '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1+ "
+               "popup-window log='1 通のメール (1000 バイト)'"},
+      {"tick", "Idle NORMAL '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1+ "
+               "popup-window log='1 通のメール (1000 バイト)'"},
+      {"tick", "Idle NORMAL '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1 "
+               "popup-window log='1 通のメール (1000 バイト)'"},
+      {"tick", "Idle NORMAL '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1 "
+               "popup-window log='1 通のメール (1000 バイト)'"},
+      {"tick", "Idle ARRIVE '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1 "
+               "popup-window log='1 通のメール (1000 バイト)'"}}},
     {"popup_without_auto_close",
      "USE_POPUPDLG=1",
-     {{"tick serve:1 tick*1000",
-       "Idle ARRIVE '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1+"}}},
+     {{"tick serve:1 tick*1000", "Idle ARRIVE '1 通のメール (1000 バイト)' starts=1 blink tick "
+                                 "minute popup=1+ popup-window log='1 通のメール (1000 バイト)'"}}},
     {"acknowledge_in_idle",
      "USE_POPUPDLG=1",
-     {{"tick serve:2 ack", "Idle NORMAL 'corvina' starts=1 minute popup=1"},
-      {"minute*5 serve:2", "Idle ARRIVE '2 通のメール (2000 バイト)' starts=2 minute popup=1"},
-      {"minute*5 serve:2x1001",
-       "Idle ARRIVE '2 通のメール (2002 バイト)' starts=3 blink tick minute popup=2+"}}},
+     {{"tick serve:2 ack", "Idle NORMAL 'corvina' starts=1 minute popup=1 popup-window log='2 "
+                           "通のメール (2000 バイト)'"},
+      {"minute*5 serve:2", "Idle ARRIVE '2 通のメール (2000 バイト)' starts=2 minute popup=1 "
+                           "popup-window log='2 通のメール (2000 バイト)'"},
+      {"minute*5 serve:2x1001", "Idle ARRIVE '2 通のメール (2002 バイト)' starts=3 blink tick "
+                                "minute popup=2+ popup-window log='2 通のメール (2002 バイト)'"}}},
     {"acknowledge_in_retry_wait",
      "USE_POPUPDLG=1;INTERVAL=3",
      {{"tick serve:2 minute*3 serve:2!PASS",
        "RetryWait ERROR '-ERR PASS refused\r\n' starts=2 blink tick popup=1+ "
-       "popup-text='新着メールがあります。2 通のメール (2000 バイト)'"},
-      {"ack", "RetryWait ERROR '-ERR PASS refused\r\n' starts=2 tick popup=1"}}},
+       "popup-text='新着メールがあります。2 通のメール (2000 バイト)' popup-window log='-ERR PASS "
+       "refused'"},
+      {"ack", "RetryWait ERROR '-ERR PASS refused\r\n' starts=2 tick popup=1 popup-window "
+              "log='-ERR PASS refused'"}}},
     {"acknowledge_in_startup_wait",
      "STARTUP_WAIT=10",
      {{"ack", "StartupWait - '起動時ウェイト中...' starts=0 hides=0 tick"}}},
     // Announced once for the same count and size, again when they change.
     {"announced_once",
      "INTERVAL=3;USE_POPUPDLG=1;USE_BALOON=1;USE_SOUND=1;SOUND_FILE=%CORVINA_TEST%\\new.wav",
-     {{"tick serve:2", "Idle ARRIVE '2 通のメール (2000 バイト)' starts=1 blink tick minute "
-                       "popup=1+ balloons=1 sound=C:\\test dir\\new.wav"},
-      {"minute*3 serve:2", "Idle ARRIVE '2 通のメール (2000 バイト)' starts=2 blink tick minute "
-                           "popup=1+ balloons=1 sound=C:\\test dir\\new.wav"},
-      {"minute*3 serve:3", "Idle ARRIVE '3 通のメール (3Kバイト)' starts=3 blink tick minute "
-                           "popup=2+ balloons=2 sound=C:\\test dir\\new.wav"}}},
+     {{"tick serve:2",
+       "Idle ARRIVE '2 通のメール (2000 バイト)' starts=1 blink tick minute popup=1+ balloons=1 "
+       "sounds=1:C:\\test dir\\new.wav popup-window log='2 通のメール (2000 バイト)'"},
+      {"minute*3 serve:2",
+       "Idle ARRIVE '2 通のメール (2000 バイト)' starts=2 blink tick minute popup=1+ balloons=1 "
+       "sounds=1:C:\\test dir\\new.wav popup-window log='2 通のメール (2000 バイト)'"},
+      {"minute*3 serve:3",
+       "Idle ARRIVE '3 通のメール (3Kバイト)' starts=3 blink tick minute popup=2+ balloons=2 "
+       "sounds=2:C:\\test dir\\new.wav popup-window log='3 通のメール (3Kバイト)'"}}},
     // A failure at login leaves the figures of the last success; a failure
     // after STAT leaves the new ones, which count as told.
     {"after_a_failure",
      "INTERVAL=3;RETRY_MAX=0;USE_BALOON=1",
-     {{"tick serve:2 minute*3 serve:2!PASS",
-       "Idle ERROR '-ERR PASS refused\r\n' starts=2 blink tick minute balloons=1"},
-      {"minute*3 serve:2",
-       "Idle ARRIVE '2 通のメール (2000 バイト)' starts=3 blink tick minute balloons=1"},
-      {"minute*3 serve:4!QUIT",
-       "Idle ERROR '-ERR QUIT refused\r\n' starts=4 blink tick minute balloons=1"},
-      {"minute*3 serve:4",
-       "Idle ARRIVE '4 通のメール (4Kバイト)' starts=5 blink tick minute balloons=1"}}},
+     {{"tick serve:2 minute*3 serve:2!PASS", "Idle ERROR '-ERR PASS refused\r\n' starts=2 blink "
+                                             "tick minute balloons=1 log='-ERR PASS refused'"},
+      {"minute*3 serve:2", "Idle ARRIVE '2 通のメール (2000 バイト)' starts=3 blink tick minute "
+                           "balloons=1 log='2 通のメール (2000 バイト)'"},
+      {"minute*3 serve:4!QUIT", "Idle ERROR '-ERR QUIT refused\r\n' starts=4 blink tick minute "
+                                "balloons=1 log='-ERR QUIT refused'"},
+      {"minute*3 serve:4", "Idle ARRIVE '4 通のメール (4Kバイト)' starts=5 blink tick minute "
+                           "balloons=1 log='4 通のメール (4Kバイト)'"}}},
     {"no_mail_after_blinking",
      "INTERVAL=3;USE_POPUPDLG=1",
-     {{"tick serve:1 minute*3 serve:0",
-       "Idle NORMAL '新着メールはありません' starts=2 minute popup=1"}}},
+     {{"tick serve:1 minute*3 serve:0", "Idle NORMAL '新着メールはありません' starts=2 minute "
+                                        "popup=1 popup-window log='新着メールはありません'"}}},
     // The mail program counts as taking note, and holds checking until it ends.
     {"mail_program",
      "INTERVAL=3;MAILER=\"C:\\Mail\\mail.exe\" /check",
      {{"tick serve:2 mail", "MailProgram WAIT 'メールソフトを起動中です' starts=1 tick "
-                            "ran=\"C:\\Mail\\mail.exe\" /check"},
-      {"tick*100 minute*10 check", "MailProgram WAIT 'メールソフトを起動中です' starts=1 tick "
-                                   "ran=\"C:\\Mail\\mail.exe\" /check"},
-      {"mail-ends tick minute*2", "Idle NORMAL 'corvina' starts=1 hides=2 minute "
-                                  "ran=\"C:\\Mail\\mail.exe\" /check handles-closed=1 compacted=1"},
-      {"minute", "Checking CHECK 'サーバーとの通信中...' starts=2 unclosed hides=2 tick "
+                            "ran=\"C:\\Mail\\mail.exe\" /check log='2 通のメール (2000 バイト)'"},
+      {"tick*100 minute*10 check",
+       "MailProgram WAIT 'メールソフトを起動中です' starts=1 tick ran=\"C:\\Mail\\mail.exe\" "
+       "/check log='2 通のメール (2000 バイト)'"},
+      {"mail-ends tick minute*2",
+       "Idle NORMAL 'corvina' starts=1 hides=2 minute ran=\"C:\\Mail\\mail.exe\" /check "
+       "handles-closed=1 compacted=1 log='2 通のメール (2000 バイト)'"},
+      {"minute", "Checking CHECK 'サーバーとの通信中...' starts=2 closes=1 hides=2 tick "
                  "ran=\"C:\\Mail\\mail.exe\" /check handles-closed=1 compacted=1"}}},
     {"mail_program_from_retry_wait",
      "RETRY_MAX=3;MAILER=mail.exe",
      {{"tick serve:0!PASS mail mail-ends tick tick*100",
-       "Idle NORMAL 'corvina' starts=1 hides=2 minute ran=mail.exe handles-closed=1 compacted=1"}}},
+       "Idle NORMAL 'corvina' starts=1 hides=2 minute ran=mail.exe handles-closed=1 compacted=1 "
+       "log='-ERR PASS refused'"}}},
     {"mail_program_not_set",
      "",
-     {{"tick serve:0 mail", "Idle ERROR 'ﾒｰﾙｿﾌﾄが指定されていません' starts=1 minute box='corvina "
-                            "エラー: メールソフトが設定されていません。'"}}},
+     {{"tick serve:0 mail",
+       "Idle ERROR 'ﾒｰﾙｿﾌﾄが指定されていません' starts=1 minute log='新着メールはありません' "
+       "box='corvina エラー: メールソフトが設定されていません。'"}}},
     {"mail_program_cannot_start",
      "MAILER=missing.exe",
      {{"launch-fails tick serve:0 mail",
-       "Idle ERROR 'ﾒｰﾙｿﾌﾄが起動できません' starts=1 minute box='corvina "
-       "エラー: メールソフトが起動できません。'"}}},
+       "Idle ERROR 'ﾒｰﾙｿﾌﾄが起動できません' starts=1 minute log='新着メールはありません' "
+       "box='corvina エラー: メールソフトが起動できません。'"}}},
+    {"settings_sheet",
+     "USE_POPUPDLG=1",
+     {{"tick serve:1 sheet:tick*10+popup-off",
+       "Idle NORMAL 'corvina' starts=1 hides=2 minute popup=1 compacted=1 log='1 通のメール (1000 "
+       "バイト)' sheet=[SettingsOpen WAIT 'corvina' starts=1 tick popup=1 popup-window log='1 "
+       "通のメール (1000 バイト)' | SettingsOpen WAIT 'corvina' starts=1 tick popup=1 popup-window "
+       "log='1 通のメール (1000 バイト)']"},
+      {"sheet:", "Idle NORMAL 'corvina' starts=1 hides=3 minute popup=1 compacted=2 log='1 "
+                 "通のメール (1000 バイト)' sheet=[SettingsOpen WAIT 'corvina' starts=1 hides=2 "
+                 "tick popup=1 compacted=1 log='1 通のメール (1000 バイト)']"}}},
+    // A connection test shows what it finds but never announces it, and
+    // leaves nothing counted as told.
+    {"connection_test",
+     "USE_POPUPDLG=1;USE_BALOON=1;USE_SOUND=1;SOUND_FILE=ding.wav",
+     {{"tick serve:2x1500 sheet:check+serve:2x1500",
+       "Idle NORMAL 'corvina' starts=2 hides=2 minute popup=1 balloons=1 sounds=1:ding.wav "
+       "compacted=1 popup-window controls=11 log='2 通のメール (3Kバイト)' sheet=[Testing WAIT "
+       "'サーバーとの通信中...' starts=2 closes=1 tick popup=1 balloons=1 sounds=1:ding.wav "
+       "popup-window controls=00 | SettingsOpen ARRIVE '2 通のメール (3Kバイト)' starts=2 tick "
+       "popup=1 balloons=1 sounds=1:ding.wav popup-window controls=11 log='2 通のメール "
+       "(3Kバイト)']"},
+      {"minute*5 serve:2x1500", "Idle ARRIVE '2 通のメール (3Kバイト)' starts=3 hides=2 blink tick "
+                                "minute popup=2+ balloons=2 sounds=2:ding.wav compacted=1 "
+                                "popup-window controls=11 log='2 通のメール (3Kバイト)'"}}},
+    {"connection_test_aborted_or_timed_out",
+     "",
+     {{"sheet:check+check+check+tick*60",
+       "Idle NORMAL 'corvina' starts=2 closes=3 hides=2 minute compacted=1 controls=11 "
+       "log='タイムアウト発生' sheet=[Testing WAIT 'サーバーとの通信中...' starts=1 closes=0 tick "
+       "controls=00 | SettingsOpen ERROR '処理を中止しました' starts=1 tick controls=11 "
+       "log='処理を中止しました' | Testing ERROR 'サーバーとの通信中...' starts=2 closes=1 tick "
+       "controls=00 | SettingsOpen ERROR 'タイムアウト発生' starts=2 closes=3 tick controls=11 "
+       "log='タイムアウト発生']"}}},
+    {"connection_test_without_password",
+     "",
+     {{"sheet:no-password+check",
+       "Idle NORMAL 'corvina' starts=0 closes=1 hides=2 minute compacted=1 controls=11 "
+       "log='ﾊﾟｽﾜｰﾄﾞを設定してください。' sheet=[SettingsOpen WAIT '起動時ウェイト中...' starts=0 "
+       "tick | SettingsOpen ERROR 'ﾊﾟｽﾜｰﾄﾞを設定してください。' starts=0 closes=1 tick controls=11 "
+       "log='ﾊﾟｽﾜｰﾄﾞを設定してください。']"}}},
+    // With unique ids, acknowledging makes the listing the seen set and ends a
+    // STOP_IF_MSG hold; later mail counts from there, announced afresh.
+    {"acknowledge_with_unique_ids",
+     "USEUIDL=1;STOP_IF_MSG=1;USE_BALOON=1;INTERVAL=3",
+     {{"tick serve:2 ack minute*3 serve:2", "Idle NORMAL '新着メールはありません' starts=2 minute "
+                                            "balloons=1 log='新着メールはありません'"},
+      {"minute*3 serve:4", "Idle ARRIVE '2 通のメール (2000 バイト)' starts=3 blink tick minute "
+                           "balloons=2 log='2 通のメール (2000 バイト)'"}}},
 };
 
 void PrintTo(const Scenario& scenario, std::ostream* out)
@@ -344,10 +431,14 @@ TEST_P(Scenarios, WorldAfterEachStep)
     text_copy(ini_path, sizeof ini_path, path.c_str());
     settings_load();
     strcpy(settings.plain_password, "secret");
+    text_copy(program_directory, sizeof program_directory, make_temp_dir("scenario").c_str());
+    if (settings.USEUIDL)
+        uidl_load();
     if (settings.USE_POPUPDLG)
         popup_create();
     enter_startup_wait();
     for (const auto& step : scenario.steps) {
+        sheet_world.clear();
         run_steps(step.first);
         EXPECT_EQ(step.second, world()) << "after " << step.first;
     }
@@ -380,7 +471,7 @@ TEST_F(CheckScenario, AttemptsOfAFailingSeries)
         for (int tick = 0; tick < 100; tick++) {
             if (controller.state == Checking)
                 session_ends(refusing);
-            ticks(1);
+            dispatch_event(Tick);
         }
         EXPECT_EQ(row.attempts, fake.net_starts)
             << "RETRY_MAX " << row.retry_max << ", RETRY_INTERVAL " << row.retry_interval;
@@ -396,9 +487,9 @@ TEST_F(CheckScenario, NegativeStartupWaitAndPopupTimeActAtTheFirstTick)
     settings.AUTO_POPUP_CLOSE_TIME = -1;
     popup_create();
     enter_startup_wait();
-    first_check_finds(mailbox(1));
+    run_steps("tick serve:1");
     EXPECT_TRUE(fake.popup_visible);
-    ticks(1);
+    dispatch_event(Tick);
     EXPECT_FALSE(fake.popup_visible);
 }
 
@@ -432,161 +523,22 @@ TEST_F(CheckScenario, IncompleteOrUnsafeSettingsNeverConnect)
     EXPECT_EQ("", fake.sent);
 }
 
-TEST_F(CheckScenario, SettingsAcknowledgeFirstAndReturnToIdle)
-{
-    settings.USE_POPUPDLG = 1;
-    popup_create();
-    first_check_finds(mailbox(1));
-    fake.while_sheet_open = [] {
-        EXPECT_EQ(SettingsOpen, controller.state);
-        EXPECT_FALSE(controller.blinking);
-        EXPECT_FALSE(fake.popup_visible);
-        EXPECT_EQ(WAIT_ICON, fake.icon);
-        EXPECT_EQ(SettingsOpen, fake.menu_state);
-        EXPECT_FALSE(fake.popup_enabled);
-        EXPECT_TRUE(fake.tick_timer_running);
-        EXPECT_FALSE(fake.minute_timer_running);
-        ticks(10); // no blinking while the sheet is open
-        EXPECT_EQ(WAIT_ICON, fake.icon);
-        settings.USE_POPUPDLG = 0; // the user turns the popup off
-    };
-    dispatch_event(SettingsCommand);
-    EXPECT_EQ(1, fake.sheet_shows);
-    EXPECT_EQ(Idle, controller.state);
-    EXPECT_EQ("corvina", fake.tip);
-    EXPECT_EQ(NORMAL_ICON, fake.icon);
-    EXPECT_FALSE(fake.popup_exists);
-    EXPECT_EQ(1, fake.heap_compactions);
-    EXPECT_EQ(2, fake.main_window_hides); // hidden again behind the sheet
-    EXPECT_TRUE(fake.minute_timer_running);
-    EXPECT_FALSE(fake.tick_timer_running);
-    fake.while_sheet_open = [] { settings.USE_POPUPDLG = 1; };
-    dispatch_event(SettingsCommand);
-    EXPECT_TRUE(fake.popup_exists);
-}
-
-TEST_F(CheckScenario, ConnectionTestShowsButNeverAnnounces)
-{
-    settings.USE_POPUPDLG = settings.USE_BALOON = settings.USE_SOUND = 1;
-    strcpy(settings.SOUND_FILE, "ding.wav");
-    popup_create();
-    first_check_finds(mailbox(2, 1500));
-    fake.while_sheet_open = [] {
-        dispatch_event(CheckCommand); // the account page's test button
-        EXPECT_EQ(Testing, controller.state);
-        EXPECT_EQ(TIP_CHECKING, fake.tip);
-        EXPECT_EQ(0, fake.account_controls_enabled);
-        EXPECT_EQ(0, fake.sheet_buttons_enabled);
-        session_ends(mailbox(2, 1500));
-        EXPECT_EQ(SettingsOpen, controller.state);
-        EXPECT_EQ(1, fake.account_controls_enabled);
-        EXPECT_EQ(1, fake.sheet_buttons_enabled);
-        EXPECT_EQ("2 通のメール (3Kバイト)", fake.tip);
-        EXPECT_EQ(ARRIVE_ICON, fake.icon);
-        EXPECT_EQ("+OK ready <1.2@test>\r\nUSER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n"
-                  "+OK 2 3000\r\nQUIT\r\n+OK bye\r\n2 通のメール (3Kバイト)",
-                  fake.log);
-    };
-    dispatch_event(SettingsCommand);
-    EXPECT_EQ(1, fake.popup_shows);
-    EXPECT_EQ(1u, fake.balloons.size());
-    EXPECT_EQ(2u, fake.sounds.size()); // the one at start and the first check's
-    EXPECT_FALSE(controller.blinking);
-    EXPECT_EQ(2, fake.net_closes);
-
-    // The test zeroed what was announced, so the next check announces the same mail.
-    minutes(5);
-    session_ends(mailbox(2, 1500));
-    EXPECT_EQ(2, fake.popup_shows);
-}
-
-TEST_F(CheckScenario, ConnectionTestAbortedOrTimedOut)
-{
-    fake.while_sheet_open = [] {
-        dispatch_event(CheckCommand);
-        dispatch_event(CheckCommand); // "中止"
-        EXPECT_EQ(SettingsOpen, controller.state);
-        EXPECT_EQ("処理を中止しました", fake.tip);
-        EXPECT_EQ("処理を中止しました", fake.log);
-        EXPECT_EQ(1, fake.account_controls_enabled);
-
-        dispatch_event(CheckCommand);
-        ticks(60);
-        EXPECT_EQ(SettingsOpen, controller.state);
-        EXPECT_EQ("タイムアウト発生", fake.tip);
-    };
-    dispatch_event(SettingsCommand);
-    EXPECT_EQ(Idle, controller.state);
-    EXPECT_EQ(3, fake.net_closes); // the time-out closes, and so does the controller
-}
-
-TEST_F(CheckScenario, ConnectionTestWithoutPasswordEndsAtOnce)
-{
-    fake.while_sheet_open = [] {
-        settings.plain_password[0] = '\0';
-        dispatch_event(CheckCommand);
-        EXPECT_EQ(SettingsOpen, controller.state);
-        EXPECT_EQ(1, fake.account_controls_enabled);
-        EXPECT_EQ("ﾊﾟｽﾜｰﾄﾞを設定してください。", fake.log);
-    };
-    dispatch_event(SettingsCommand);
-    EXPECT_EQ(0, fake.net_starts);
-    EXPECT_EQ(1, fake.net_closes);
-}
-
-TEST_F(CheckScenario, SessionOverAfterTheSheetClosedIsIgnored)
-{
-    fake.while_sheet_open = [] {
-        dispatch_event(CheckCommand);
-        ASSERT_EQ(Testing, controller.state);
-    }; // the sheet closes while the test runs
-    dispatch_event(SettingsCommand);
-    ASSERT_EQ(Idle, controller.state);
-    pop3_peer_serve(mailbox(3));
-    dispatch_event(SessionOver);
-    EXPECT_EQ(Idle, controller.state);
-    EXPECT_EQ("corvina", fake.tip);
-    EXPECT_EQ(NORMAL_ICON, fake.icon);
-    EXPECT_FALSE(controller.blinking);
-}
-
-// With unique ids, acknowledging makes the listing the seen set and ends a
-// STOP_IF_MSG hold; later mail counts from there, announced afresh.
-TEST_F(CheckScenario, AcknowledgeWithUniqueIdsCommitsTheListing)
-{
-    settings.USEUIDL = settings.STOP_IF_MSG = settings.USE_BALOON = 1;
-    settings.INTERVAL = 3;
-    text_copy(program_directory, sizeof program_directory, make_temp_dir("ack").c_str());
-    uidl_load();
-    first_check_finds(mailbox(2));
-    dispatch_event(Acknowledge);
-    minutes(3);
-    session_ends(mailbox(2));
-    EXPECT_EQ("新着メールはありません", fake.tip);
-    minutes(3);
-    session_ends(mailbox(4)); // two new ones, as many bytes as the first two
-    EXPECT_EQ("2 通のメール (2000 バイト)", fake.tip);
-    EXPECT_EQ(2u, fake.balloons.size());
-}
-
 // The main window is hidden by whatever ends the first check or takes its
 // place, and only once.
 TEST_F(CheckScenario, MainWindowIsHiddenOnceWhateverComesFirst)
 {
     void (*const firsts[])() = {
-        [] { first_check_finds(mailbox(0)); },
+        [] { run_steps("tick serve:0"); },
         [] { // a series without retries ends
             settings.RETRY_MAX = 0;
-            fake.net_start_error = "x";
-            ticks(1);
+            run_steps("net-fails tick");
         },
         [] { // a manual check that cannot start
             settings.SERVER[0] = '\0';
             dispatch_event(CheckCommand);
         },
         [] { // aborted
-            ticks(1);
-            dispatch_event(CheckCommand);
+            run_steps("tick check");
         },
         [] { toggle_pause(); },
         [] { dispatch_event(SettingsCommand); },
@@ -600,10 +552,7 @@ TEST_F(CheckScenario, MainWindowIsHiddenOnceWhateverComesFirst)
         EXPECT_LE(1, hides);
         EXPECT_EQ(Idle, controller.state);
         int unclosed = fake.net_starts - fake.net_closes;
-        dispatch_event(CheckCommand);
-        session_ends(mailbox(0));
-        dispatch_event(CheckCommand);
-        dispatch_event(CheckCommand); // aborts
+        run_steps("check serve:0 check check"); // the last one aborts
         EXPECT_EQ(hides, fake.main_window_hides);
         EXPECT_EQ(unclosed, fake.net_starts - fake.net_closes);
     }

@@ -157,6 +157,7 @@ void prepare(int options, const char* account = "bob", const char* password = "s
     session = SessionResult();
     pop_reset();
     uidl_free();
+    uidl_store = UidlStore();
     text_copy(program_directory, sizeof program_directory, make_temp_dir("session").c_str());
     if (settings.USEUIDL) {
         // What an earlier check left: STAT must start the counts afresh, and a
