@@ -13,7 +13,6 @@
 #include "pop3/uidl_store.h"
 #include "settings/settings.h"
 #include "tests/fakes/fakes.h"
-#include "tests/fakes/pop3_peer.h"
 #include "tests/unit/temp_dir.h"
 #include "tray/popup.h"
 
@@ -425,9 +424,7 @@ TEST_P(Scenarios, WorldAfterEachStep)
         text += *c == ';' ? '\n' : *c;
     text += "\nSERVER=pop.example.com\nACCOUNT=bob\nUSEAPOP=0\nSTARTUP_WAIT=0\n";
     std::string path = make_temp_dir("scenario") + "corvina.ini";
-    FILE* file = fopen(path.c_str(), "wb");
-    fwrite(text.data(), 1, text.size(), file);
-    fclose(file);
+    write_file(path, text);
     text_copy(ini_path, sizeof ini_path, path.c_str());
     settings_load();
     strcpy(settings.plain_password, "secret");

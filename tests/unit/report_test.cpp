@@ -3,11 +3,7 @@
 
 #include <string>
 
-#include "core/controller.h"
 #include "core/report.h"
-#include "pop3/session.h"
-#include "settings/settings.h"
-#include "tests/fakes/fakes.h"
 
 namespace
 {
@@ -44,25 +40,6 @@ TEST(Report, OutcomeTexts)
         format_outcome(text, sizeof text, row.count, row.size);
         EXPECT_STREQ(row.text, text) << row.count << " messages, " << row.size << " bytes";
     }
-}
-
-TEST(Report, ErrorShowsItsTextAndLogsNothing)
-{
-    fakes_reset();
-    settings_reset();
-    controller = Controller();
-    controller.state = Idle;
-    controller.blinking = true;
-    session = SessionResult();
-    session.error_kind = ERROR_FAILED;
-    strcpy(session.error_text, "通信エラー発生");
-    session.message_count = 3;
-    report_outcome();
-    EXPECT_EQ("通信エラー発生", fake.tip);
-    EXPECT_EQ(ERROR_ICON, fake.icon);
-    EXPECT_EQ("", fake.log);
-    EXPECT_TRUE(controller.blinking); // an error leaves the blinking alone
-    EXPECT_EQ(3, controller.notified_count);
 }
 
 } // namespace

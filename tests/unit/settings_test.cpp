@@ -12,6 +12,7 @@
 #include "settings/password.h"
 #include "settings/settings.h"
 #include "tests/fakes/fakes.h"
+#include "tests/unit/temp_dir.h"
 
 namespace
 {
@@ -21,27 +22,6 @@ std::string temp_file(const std::string& name)
     std::string path = testing::TempDir() + "corvina_" + name + ".ini";
     remove(path.c_str());
     return path;
-}
-
-void write_file(const std::string& path, const std::string& text)
-{
-    FILE* file = fopen(path.c_str(), "wb");
-    ASSERT_TRUE(file) << path;
-    fwrite(text.data(), 1, text.size(), file);
-    fclose(file);
-}
-
-std::string read_file(const std::string& path)
-{
-    std::string text;
-    FILE* file = fopen(path.c_str(), "rb");
-    char buffer[4096];
-    size_t count;
-    while (file && (count = fread(buffer, 1, sizeof buffer, file)) > 0)
-        text.append(buffer, count);
-    if (file)
-        fclose(file);
-    return text;
 }
 
 // Loads the text as the whole file (nullptr: no file at all) into a record

@@ -35,3 +35,24 @@ std::string make_temp_dir(const std::string& name)
     }
     return dir + SEPARATOR;
 }
+
+void write_file(const std::string& path, const std::string& text)
+{
+    FILE* file = fopen(path.c_str(), "wb");
+    ASSERT_TRUE(file) << path;
+    fwrite(text.data(), 1, text.size(), file);
+    fclose(file);
+}
+
+std::string read_file(const std::string& path)
+{
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file)
+        return "<missing>";
+    std::string text;
+    char buffer[4096];
+    for (size_t count; (count = fread(buffer, 1, sizeof buffer, file)) > 0;)
+        text.append(buffer, count);
+    fclose(file);
+    return text;
+}

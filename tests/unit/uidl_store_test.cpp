@@ -13,7 +13,6 @@
 #include "pop3/uidl_store.h"
 #include "settings/settings.h"
 #include "tests/fakes/fakes.h"
-#include "tests/fakes/pop3_peer.h"
 #include "tests/unit/temp_dir.h"
 
 #ifdef _WIN32
@@ -47,27 +46,6 @@ class SeenStore : public testing::Test
     void TearDown() override
     {
         uidl_free();
-    }
-
-    void write_uidl(const std::string& text)
-    {
-        FILE* file = fopen((dir + "uidl.txt").c_str(), "wb");
-        ASSERT_TRUE(file);
-        fwrite(text.data(), 1, text.size(), file);
-        fclose(file);
-    }
-
-    std::string read_uidl(const char* name = "uidl.txt")
-    {
-        std::string text;
-        FILE* file = fopen((dir + name).c_str(), "rb");
-        if (!file)
-            return "<missing>";
-        int c;
-        while ((c = fgetc(file)) != EOF)
-            text += (char)c;
-        fclose(file);
-        return text;
     }
 
     // One check; returns true when it ended with QUIT answered.
@@ -131,7 +109,7 @@ TEST_F(SeenStore, UnseenIdsCountWithTheirListSizes)
         uidl_free();
         remove((dir + "uidl.txt").c_str());
         if (row.file != "-")
-            write_uidl(row.file);
+            write_file(dir + "uidl.txt", row.file);
         uidl_load();
         for (int check_count = 0; check_count < 2; check_count++) { // no acknowledge between
             EXPECT_TRUE(check(row.mailbox)) << row.file.substr(0, 40);
@@ -170,34 +148,34 @@ TEST_F(SeenStore, RefusedListings)
 
 TEST_F(SeenStore, CommittedFileIsTheListingInServerOrder)
 {
-    write_uidl("gone\r\nb\r\n");
+    write_file(dir + "uidl.txt", "gone\r\nb\r\n");
     uidl_load();
     ASSERT_TRUE(check(mailbox({{"c", 1}, {"a", 1}, {"b", 1}})));
     uidl_commit();
-    EXPECT_EQ("c\r\na\r\nb\r\n", read_uidl());
+    EXPECT_EQ("c\r\na\r\nb\r\n", read_file(dir + "uidl.txt"));
     EXPECT_EQ((std::vector<std::string>{"c", "a", "b"}), seen_ids());
-    EXPECT_EQ("<missing>", read_uidl("uidl.txt.new"));
+    EXPECT_EQ("<missing>", read_file(dir + "uidl.txt.new"));
 
     ASSERT_TRUE(check(mailbox({{"c", 1}, {"a", 1}, {"b", 1}, {"d", 5}})));
     EXPECT_EQ(1, session.message_count);
     EXPECT_EQ(5, session.total_size);
     ASSERT_TRUE(check(mailbox({})));
     uidl_commit();
-    EXPECT_EQ("", read_uidl());
+    EXPECT_EQ("", read_file(dir + "uidl.txt"));
 }
 
 TEST_F(SeenStore, AcknowledgeWithoutACompleteListingLeavesTheFile)
 {
-    write_uidl("old\r\n");
+    write_file(dir + "uidl.txt", "old\r\n");
     uidl_load();
     uidl_commit(); // no check at all
-    EXPECT_EQ("old\r\n", read_uidl());
+    EXPECT_EQ("old\r\n", read_file(dir + "uidl.txt"));
 
     Pop3Peer failing = mailbox({{"new", 1}});
     failing.refuse = "UIDL";
     EXPECT_FALSE(check(failing));
     uidl_commit();
-    EXPECT_EQ("old\r\n", read_uidl());
+    EXPECT_EQ("old\r\n", read_file(dir + "uidl.txt"));
 
     // A complete listing is lost once the next check sends LIST.
     ASSERT_TRUE(check(mailbox({{"new", 1}})));
@@ -207,7 +185,7 @@ TEST_F(SeenStore, AcknowledgeWithoutACompleteListingLeavesTheFile)
     failing.refuse = "LIST";
     EXPECT_FALSE(check(failing));
     uidl_commit();
-    EXPECT_EQ("old\r\n", read_uidl());
+    EXPECT_EQ("old\r\n", read_file(dir + "uidl.txt"));
 }
 
 TEST_F(SeenStore, AbsentStoreAcceptsListingsAndCountsNothing)
@@ -215,16 +193,16 @@ TEST_F(SeenStore, AbsentStoreAcceptsListingsAndCountsNothing)
     ASSERT_TRUE(check(mailbox({{"a", 1}, {"b", 2}})));
     EXPECT_EQ(0, session.message_count);
     uidl_commit();
-    EXPECT_EQ("<missing>", read_uidl());
+    EXPECT_EQ("<missing>", read_file(dir + "uidl.txt"));
 }
 
 TEST_F(SeenStore, LoadTwiceKeepsTheStore)
 {
-    write_uidl("a\r\n");
+    write_file(dir + "uidl.txt", "a\r\n");
     uidl_load();
     ASSERT_TRUE(check(mailbox({{"b", 1}})));
     uidl_commit();
-    write_uidl("z\r\n");
+    write_file(dir + "uidl.txt", "z\r\n");
     uidl_load(); // already there: the file is not read again
     EXPECT_EQ(std::vector<std::string>{"b"}, seen_ids());
 }
@@ -233,7 +211,7 @@ TEST_F(SeenStore, LoadTwiceKeepsTheStore)
 // moved on all the same.
 TEST_F(SeenStore, FailedSaveLeavesTheOldFile)
 {
-    write_uidl("old-1\r\nold-2\r\n");
+    write_file(dir + "uidl.txt", "old-1\r\nold-2\r\n");
     uidl_load();
     Pop3Peer peer;
     for (int i = 0; i < 200; i++)
@@ -257,8 +235,8 @@ TEST_F(SeenStore, FailedSaveLeavesTheOldFile)
     setrlimit(RLIMIT_FSIZE, &old_limit);
     signal(SIGXFSZ, old_handler);
 #endif
-    EXPECT_EQ("old-1\r\nold-2\r\n", read_uidl());
-    EXPECT_EQ("<missing>", read_uidl("uidl.txt.new"));
+    EXPECT_EQ("old-1\r\nold-2\r\n", read_file(dir + "uidl.txt"));
+    EXPECT_EQ("<missing>", read_file(dir + "uidl.txt.new"));
     EXPECT_EQ(200u, seen_ids().size());
 }
 
