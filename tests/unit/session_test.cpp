@@ -74,6 +74,23 @@ Transcript listing_row(const char* name, const std::string& list, const std::str
             ids};
 }
 
+// A UIDL listing of count ids, "id1" on.
+std::string uidl_lines(int count)
+{
+    std::string lines;
+    for (int i = 1; i <= count; i++)
+        lines += std::to_string(i) + " id" + std::to_string(i) + "\r\n";
+    return lines + ".\r\n";
+}
+
+std::vector<std::string> ids(int count)
+{
+    std::vector<std::string> all;
+    for (int i = 1; i <= count; i++)
+        all.push_back("id" + std::to_string(i));
+    return all;
+}
+
 // clang-format off
 const Transcript TRANSCRIPTS[] = {
     stat_row("two_messages", "+OK 2 320\r\n", "", 2, 320),
@@ -132,6 +149,8 @@ const Transcript TRANSCRIPTS[] = {
                 "UIDLエラー", 1, 10, {"a"}),
     listing_row("uidl_id_with_bare_cr", "1 10\r\n.\r\n", "1 b\rc\r\n.\r\n", "UIDLエラー", 0, 0, {}),
     listing_row("uidl_id_ending_in_cr", "1 10\r\n.\r\n", "1 b\r\r\n.\r\n", "UIDLエラー", 0, 0, {}),
+    // The store holds 5000 ids: a longer listing is refused.
+    listing_row("uidl_line_5001", "1 10\r\n.\r\n", uidl_lines(5001), "UIDLエラー", 5000, 10, ids(5000)),
     // A UIDL line without its LIST line counts, but adds no size.
     listing_row("uidl_line_without_list_line", "1 3\r\n.\r\n", "1 a\r\n2 b\r\n.\r\n", "", 2, 3,
                 {"a", "b"}),
