@@ -65,10 +65,10 @@ class CheckScenario : public testing::Test
     }
 };
 
-// What the user sees and what the program asked of the platform, in one line:
-// state, icon, tip and connections started, then only what differs from rest.
 std::string sheet_world; // the worlds seen while the settings sheet was open
 
+// What the user sees and what the program asked of the platform, in one line:
+// state, icon, tip and connections started, then only what differs from rest.
 std::string world()
 {
     static const char* const STATES[] = {"StartupWait",  "Idle",    "Checking",   "RetryWait",
@@ -106,8 +106,9 @@ std::string world()
     add(fake.account_controls_enabled != -1 || fake.sheet_buttons_enabled != -1,
         "controls=" + std::to_string(fake.account_controls_enabled) +
             std::to_string(fake.sheet_buttons_enabled));
-    std::string log = fake.log.substr(
-        0, fake.log.size() - (fake.log.rfind("\r\n") + 2 == fake.log.size() ? 2 : 0));
+    std::string log = fake.log; // its last line
+    if (log.size() >= 2 && log.compare(log.size() - 2, 2, "\r\n") == 0)
+        log.resize(log.size() - 2);
     size_t line_end = log.rfind("\r\n");
     add(!log.empty(), "log='" + log.substr(line_end == std::string::npos ? 0 : line_end + 2) + "'");
     add(!fake.error_boxes.empty(),
