@@ -343,6 +343,12 @@ const Scenario SCENARIOS[] = {
        "handles-closed=1 compacted=1 log='2 通のメール (2000 バイト)'"},
       {"minute", "Checking CHECK 'サーバーとの通信中...' starts=2 closes=1 hides=2 tick "
                  "ran=\"C:\\Mail\\mail.exe\" /check handles-closed=1 compacted=1"}}},
+    // After the mail program even the same mail is news, empty messages too.
+    {"mail_program_then_the_same_mail",
+     "MAILER=mail.exe;USE_BALOON=1",
+     {{"tick serve:1x0 mail mail-ends tick minute*5 serve:1x0",
+       "Idle ARRIVE '1 通のメール (0 バイト)' starts=2 hides=2 blink tick minute balloons=2 "
+       "ran=mail.exe handles-closed=1 compacted=1 log='1 通のメール (0 バイト)'"}}},
     {"mail_program_from_retry_wait",
      "RETRY_MAX=3;MAILER=mail.exe",
      {{"tick serve:0!PASS mail mail-ends tick tick*100",
@@ -382,6 +388,17 @@ const Scenario SCENARIOS[] = {
       {"minute*5 serve:2x1500", "Idle ARRIVE '2 通のメール (3Kバイト)' starts=3 hides=2 blink tick "
                                 "minute popup=2+ balloons=2 sounds=2:ding.wav compacted=1 "
                                 "popup-window controls=11 log='2 通のメール (3Kバイト)'"}}},
+    // Acknowledged while the sheet is open, what the test found counts as told.
+    {"connection_test_acknowledged",
+     "USE_BALOON=1",
+     {{"sheet:check+serve:2x1500+ack",
+       "Idle NORMAL 'corvina' starts=1 hides=2 minute compacted=1 controls=11 log='2 通のメール "
+       "(3Kバイト)' sheet=[Testing WAIT 'サーバーとの通信中...' starts=1 closes=0 tick controls=00 "
+       "| SettingsOpen ARRIVE '2 通のメール (3Kバイト)' starts=1 tick controls=11 log='2 "
+       "通のメール (3Kバイト)' | SettingsOpen ARRIVE '2 通のメール (3Kバイト)' starts=1 tick "
+       "controls=11 log='2 通のメール (3Kバイト)']"},
+      {"minute*5 serve:2x1500", "Idle ARRIVE '2 通のメール (3Kバイト)' starts=2 hides=2 minute "
+                                "compacted=1 controls=11 log='2 通のメール (3Kバイト)'"}}},
     {"connection_test_aborted_or_timed_out",
      "",
      {{"sheet:check+check+check+tick*60",

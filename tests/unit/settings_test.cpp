@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "settings/ini.h"
 #include "settings/password.h"
 #include "settings/settings.h"
 #include "tests/fakes/fakes.h"
@@ -34,6 +35,7 @@ void load_text(const std::string& name, const char* text)
     strcpy(ini_path, path.c_str());
     memset(&settings, 0x5A, sizeof settings);
     settings_reset();
+    settings_applied = 1;
     settings_load();
 }
 
@@ -66,8 +68,13 @@ TEST(Settings, FilesWithoutTheSectionGiveTheDefaultsAndAFreshSaveWritesThemInOrd
         {"sectionless", "SERVER=pop.example.com\r\nINTERVAL=9\r\n"},
         {"other_section", "[OTHER]\r\nSERVER=pop.example.com\r\nUSEAPOP=0\r\n"},
     };
+    memset(&settings, 0x5A, sizeof settings);
+    settings_reset(); // a fresh record, before any file
+    EXPECT_EQ(DEFAULT_FILE, saved_fresh("reset"));
+    EXPECT_STREQ("", settings.password_mask);
     for (const auto& row : rows) {
         load_text(row.name, row.text);
+        EXPECT_EQ(0, settings_applied);
         settings_applied = 1;
         EXPECT_EQ(DEFAULT_FILE, saved_fresh("fresh")) << row.name;
         EXPECT_EQ(0, settings_applied);
@@ -120,6 +127,7 @@ TEST(Settings, NumbersAreHeldToTheirRangesOnLoad)
         {"BACK_COLOR=-0o17", offsetof(Settings, BACK_COLOR), 4294967281u},
         {"BACK_COLOR=\t0b1012", offsetof(Settings, BACK_COLOR), 5},
         {"BACK_COLOR=0z7", offsetof(Settings, BACK_COLOR), 0},
+        {"BACK_COLOR=0xa", offsetof(Settings, BACK_COLOR), 10},
         {"BACK_COLOR=4294967295", offsetof(Settings, BACK_COLOR), 4294967295u},
     };
     for (const auto& row : rows) {
@@ -146,6 +154,7 @@ TEST(Settings, TextsOnLoad)
         {"MAILER=\"C:\\Mail\\mail.exe\" /check", offsetof(Settings, MAILER),
          "\"C:\\Mail\\mail.exe\" /check"},
         {"SOUND_FILE=\"C:\\ding.wav\"", offsetof(Settings, SOUND_FILE), "C:\\ding.wav"},
+        {"SERVER", offsetof(Settings, SERVER), ""}, // a key without "=" has no value
         {"SERVER='pop.example.com'", offsetof(Settings, SERVER), "pop.example.com"},
         // Section and key compare without case; blanks around them go.
         {"[other]\r\n[config]\r\n  server = pop.example.com  ", offsetof(Settings, SERVER),
@@ -237,16 +246,29 @@ TEST(Settings, SaveKeepsTheRestOfTheFile)
 }
 
 #ifndef _WIN32
-// The program's own writer holds no more than the reader: a file it cannot
-// hold whole is left as it is rather than cut at the limit.
-TEST(Settings, SavingLeavesAFileTooLargeToHoldWhole)
+// The native writer holds no more than its reader, 64 KiB: a file it cannot
+// hold whole is left as it is rather than cut, and one that just fits is
+// written. A new section starts on a line of its own.
+TEST(Settings, NativeWriterLimits)
 {
-    std::string text = "[CONFIG]\r\nSERVER=old\r\n;" + std::string(64 * 1024, 'f') + "\r\n";
-    load_text("too_large", text.c_str());
-    std::string path = ini_path;
-    strcpy(settings.SERVER, "new");
-    settings_save();
-    EXPECT_TRUE(read_file(path) == text);
+    const std::string head = "[CONFIG]\r\nK=\r\n;";
+    const std::string fits = head + std::string(64 * 1024 - 1 - head.size() - 2, 'f') + "\r\n";
+    const struct {
+        std::string before, after; // after: empty when the file stays as it was
+    } rows[] = {
+        {fits, head.substr(0, 12) + "v" + fits.substr(12)}, // 64 KiB after the write
+        {fits + ";", ""},
+        {"[CONFIG]\r\nK=old\r\n;" + std::string(64 * 1024, 'f'), ""},
+        {"[OTHER]\r\nk=v\r\n", "[OTHER]\r\nk=v\r\n[CONFIG]\r\nK=v\r\n"},
+        {"[OTHER]\r\nk=v", "[OTHER]\r\nk=v\r\n[CONFIG]\r\nK=v\r\n"},
+    };
+    std::string path = temp_file("limits");
+    for (const auto& row : rows) {
+        write_file(path, row.before);
+        ini_write_text(path.c_str(), "CONFIG", "K", " v");
+        EXPECT_TRUE(read_file(path) == (row.after.empty() ? row.before : row.after))
+            << row.before.substr(0, 20) << " of " << row.before.size() << " bytes";
+    }
 }
 #endif
 

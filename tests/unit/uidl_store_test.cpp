@@ -92,7 +92,7 @@ TEST_F(SeenStore, UnseenIdsCountWithTheirListSizes)
         // Byte for byte: "ab" and "b`" share a hash; "AbC" is not "abc".
         {"AbC\r\nwith inner space\r\nab\r\n",
          mailbox({{"abc", 1}, {"AbC", 2}, {"with inner space", 4}, {"b`", 8}}), 2, 9},
-        {"-", mailbox({{"a", 1}, {"b", 2}}), 2, 3},
+        {"-", mailbox({{"a", 1}, {"b", 2}, {"empty", 0}}), 3, 3},
         {"", mailbox({}), 0, 0},
         // Lines end at LF, CR LF or the end of the file; an empty line is an id.
         {"one\ntwo\r\n\nthree", mailbox({{"one", 1}, {"", 2}, {"three", 4}, {"four", 8}}), 1, 8},
