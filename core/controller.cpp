@@ -299,26 +299,6 @@ static void retry_wait_tick(void)
     }
 }
 
-// The sheet runs its own message loop: meanwhile events arrive in the
-// SettingsOpen and Testing rows.
-void open_settings(void)
-{
-    dispatch_event(Acknowledge);
-    tray_set_icon(WAIT_ICON);
-    hide_main_window_once();
-    enter_state(SettingsOpen);
-    sheet_show();
-    if (settings.USE_POPUPDLG)
-        popup_create();
-    else
-        popup_destroy();
-    tray_set_tip(TIP_IDLE);
-    show_resting_icon();
-    main_window_hide();
-    heap_compact();
-    enter_idle();
-}
-
 // The account page has already stored its fields into the settings.
 static void start_test(void)
 {
@@ -354,6 +334,30 @@ static void abort_test(void)
     set_error_text(TEXT_ABORTED);
     session.error_kind = ERROR_ABORTED;
     end_test();
+}
+
+// The sheet runs its own message loop: meanwhile events arrive in the
+// SettingsOpen and Testing rows.
+void open_settings(void)
+{
+    dispatch_event(Acknowledge);
+    tray_set_icon(WAIT_ICON);
+    hide_main_window_once();
+    enter_state(SettingsOpen);
+    sheet_show();
+    // The sheet refuses to close during a connection test; should it close
+    // all the same, the test goes with it rather than run on unowned.
+    if (controller.state == Testing)
+        abort_test();
+    if (settings.USE_POPUPDLG)
+        popup_create();
+    else
+        popup_destroy();
+    tray_set_tip(TIP_IDLE);
+    show_resting_icon();
+    main_window_hide();
+    heap_compact();
+    enter_idle();
 }
 
 static void ignore(void)

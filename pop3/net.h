@@ -1,11 +1,10 @@
-// The connection layer: one POP3 session over a non-blocking TCP socket to
-// port 110, with completions delivered as window messages.
+// The connection layer: one POP3 session over a non-blocking TCP socket, in
+// clear text or inside TLS, with completions delivered as window messages.
 #pragma once
 
 #include <stdint.h>
 
 enum {
-    POP3_PORT = 110,
     SESSION_TIMEOUT_TICKS = 60, // 30 s of 500 ms ticks, the whole session
     RECEIVE_CHUNK = 4096
 };
@@ -23,8 +22,13 @@ int net_start(void);
 void net_close(void);
 // Counts a 500 ms tick; the 60th fails the session and returns 1.
 int net_timeout_tick(void);
-// Sends bytes on the session's socket; nobody checks the result.
+// Sends bytes on the session's socket, encrypted once TLS is on; nobody
+// checks the result.
 int net_send(const char* bytes, int length);
+// The server accepted STLS: starts the TLS handshake on the same connection.
+// Every byte received from then on belongs to TLS; when the handshake has
+// succeeded and the certificate passed, the layer calls pop_tls_ready.
+void net_start_tls(void);
 
 // Windows Sockets start and end, and the two window-message handlers.
 void net_init(void);

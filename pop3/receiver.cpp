@@ -3,8 +3,9 @@
 // A line ends only at CR LF; a bare LF or CR is an ordinary byte. Replies
 // outside the two listings are logged as received and must begin "+OK"
 // exactly; a negative reply ends the check with the server's own line as the
-// reason. When the conversation sends a command, the rest of the chunk is
-// dropped: a conforming server says nothing more until it has the command.
+// reason, except a refused STLS, which has a text of its own. When the
+// conversation sends a command, the rest of the chunk is dropped: a
+// conforming server says nothing more until it has the command.
 #include "pop3/receiver.h"
 
 #include "core/text.h"
@@ -40,6 +41,10 @@ int pop_receive(const char* data, int length)
             log_append(line_buffer);
             if (line_buffer[0] != '+' || line_buffer[1] != 'O' || line_buffer[2] != 'K') {
                 session.error_kind = ERROR_FAILED;
+                if (pop_state == POP_STLS_SENT) {
+                    set_error_text(STLS_REFUSED_TEXT);
+                    return -1;
+                }
                 text_copy(session.error_text, sizeof session.error_text, line_buffer);
                 return -1;
             }

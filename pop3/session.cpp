@@ -2,7 +2,9 @@
 //
 // Every command is sent first and logged after, the password and the APOP
 // digest masked in the log. Listing lines (LIST and UIDL, up to their "."
-// line) go to the seen-message store unlogged.
+// line) go to the seen-message store unlogged. With STLS the greeting's time
+// stamp is kept while the connection layer runs the handshake, and the login
+// follows it; a refused STLS ends the check, never falling back to clear text.
 #include "pop3/session.h"
 
 #include <stdio.h>
@@ -18,11 +20,15 @@
 
 SessionResult session;
 PopState pop_state = POP_GREETING;
+const char STLS_REFUSED_TEXT[] = "サーバーがSTLSを受け付けません";
 
 enum {
     APOP_INPUT_CAPACITY = 1500, // time stamp and password: 1499 bytes + NUL
     COMMAND_CAPACITY = 128      // "APOP " + 64-byte user + " " + digest + CR LF
 };
+
+// The greeting's APOP time stamp, "<" to ">" included.
+static char time_stamp[APOP_INPUT_CAPACITY];
 
 static PopStep fail(const char* text)
 {
@@ -56,20 +62,33 @@ static PopStep send_command(const char* command, const char* logged, PopState ne
     return POP_STOP;
 }
 
-static PopStep send_apop(const char* greeting)
+static bool keep_time_stamp(const char* greeting)
 {
     const char* open = strchr(greeting, '<');
     const char* close = open ? strchr(open, '>') : nullptr;
-    if (!close)
-        return fail("APOP非対応ｻｰﾊﾞｰまたは受信ﾃﾞｰﾀｴﾗｰ");
-
+    if (!close) {
+        fail("APOP非対応ｻｰﾊﾞｰまたは受信ﾃﾞｰﾀｴﾗｰ");
+        return false;
+    }
     size_t stamp_length = (size_t)(close - open) + 1;
+    if (stamp_length > sizeof time_stamp - 1) {
+        fail("受信データエラー");
+        return false;
+    }
+    memcpy(time_stamp, open, stamp_length);
+    time_stamp[stamp_length] = '\0';
+    return true;
+}
+
+static PopStep send_apop(void)
+{
+    size_t stamp_length = strlen(time_stamp);
     size_t password_length = strlen(settings.plain_password);
     if (stamp_length + password_length > APOP_INPUT_CAPACITY - 1)
         return fail("受信データエラー");
 
     char input[APOP_INPUT_CAPACITY];
-    memcpy(input, open, stamp_length);
+    memcpy(input, time_stamp, stamp_length);
     memcpy(input + stamp_length, settings.plain_password, password_length + 1);
     char digest[MD5_HEX_CAPACITY];
     md5_hex(digest, input);
@@ -78,6 +97,21 @@ static PopStep send_apop(const char* greeting)
     snprintf(command, sizeof command, "APOP %s %s\r\n", settings.ACCOUNT, digest);
     snprintf(logged, sizeof logged, "APOP %s *****\r\n", settings.ACCOUNT);
     return send_command(command, logged, POP_AUTH_SENT);
+}
+
+static PopStep log_in(void)
+{
+    if (settings.USEAPOP)
+        return send_apop();
+    char command[COMMAND_CAPACITY];
+    snprintf(command, sizeof command, "USER %s\r\n", settings.ACCOUNT);
+    return send_command(command, command, POP_USER_SENT);
+}
+
+void pop_tls_ready(void)
+{
+    if (pop_state == POP_TLS_HANDSHAKE)
+        log_in();
 }
 
 // "+OK count size": tokens split at spaces and LF, runs counting as one.
@@ -118,13 +152,18 @@ PopStep pop_handle_line(int length)
     const char* line = line_buffer;
     switch (pop_state) {
     case POP_GREETING:
-        if (settings.USEAPOP)
-            return send_apop(line);
-        {
-            char command[COMMAND_CAPACITY];
-            snprintf(command, sizeof command, "USER %s\r\n", settings.ACCOUNT);
-            return send_command(command, command, POP_USER_SENT);
-        }
+        if (settings.USEAPOP && !keep_time_stamp(line))
+            return POP_STOP;
+        if (settings.SECURITY == SECURITY_STLS)
+            return send_command("STLS\r\n", "STLS\r\n", POP_STLS_SENT);
+        return log_in();
+    case POP_STLS_SENT:
+        // What follows the "+OK" in its chunk is dropped: only TLS comes next.
+        pop_state = POP_TLS_HANDSHAKE;
+        net_start_tls();
+        return POP_STOP;
+    case POP_TLS_HANDSHAKE:
+        return POP_STOP;
     case POP_USER_SENT: {
         char command[COMMAND_CAPACITY];
         snprintf(command, sizeof command, "PASS %s\r\n", settings.plain_password);

@@ -1,5 +1,5 @@
-// One POP3 conversation: log in (APOP or USER/PASS), STAT, with unique-id
-// tracking LIST and UIDL, then QUIT. Driven line by line by the response
+// One POP3 conversation: STLS when asked for, log in (APOP or USER/PASS),
+// STAT, with unique-id tracking LIST and UIDL, then QUIT. Driven line by line by the response
 // receiver; answers through net_send. Never retrieves or deletes a message.
 #pragma once
 
@@ -16,7 +16,9 @@ enum PopState {
     POP_UIDL_LIST = 6,
     POP_LIST_SENT = 7,
     POP_LIST_LIST = 8,
-    POP_QUIT_SENT = 9
+    POP_QUIT_SENT = 9,
+    POP_STLS_SENT = 10,    // before logging in, with SECURITY_STLS only
+    POP_TLS_HANDSHAKE = 11 // STLS accepted: the connection layer runs the handshake
 };
 
 enum ErrorKind {
@@ -50,6 +52,12 @@ void pop_reset(void);
 PopStep pop_handle_line(int length);
 
 bool pop_quit_sent(void);
+
+// The handshake that STLS began has succeeded: the login follows.
+void pop_tls_ready(void);
+
+// Why a check ends when the server answers STLS with anything but "+OK".
+extern const char STLS_REFUSED_TEXT[];
 
 // Logs text as it stands and keeps its first 63 bytes as error_text.
 // Leaves error_kind to the caller.

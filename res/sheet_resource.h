@@ -18,6 +18,7 @@
 #define IDC_ACCOUNT_PASSWORD 1022
 #define IDC_ACCOUNT_USEAPOP 1023
 #define IDC_ACCOUNT_LOG 1027
+#define IDC_ACCOUNT_SECURITY 1028
 
 // Icon page. Browse buttons and path edits are numbered in slot order
 // (popup, normal, check, arrive, error, wait); the previews are not.

@@ -11,6 +11,7 @@ usage: demo.py <corvina.exe> <build folder> [program arguments...]
 """
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import time
@@ -26,13 +27,14 @@ SCREENSHOT = FOLDER / "screenshot.png"
 WINE_RUN = ROOT / "cmake" / "wine-run.sh"
 
 os.environ.setdefault("E2E_WORK_DIR", str(FOLDER))
-from harness import dovecot, encode_password, ini_bytes, wait_for  # noqa: E402
+import harness  # noqa: E402
+from harness import Mailbox, encode_password, ini_bytes, wait_for  # noqa: E402
 
 
 def demo_mailbox():
     """Dovecot with a user of three messages; returns the INI settings for it."""
-    dovecot.start()
-    mailbox = dovecot.Mailbox("demo")
+    harness.start_dovecot()
+    mailbox = Mailbox("demo")
     for size, subject in ((1200, "ようこそ"), (5000, "meeting notes"), (30000, "photos")):
         mailbox.add_message(size=size, subject=subject)
     return {"SERVER": "127.0.0.1", "ACCOUNT": mailbox.name,
@@ -53,7 +55,28 @@ def check_over(log, logins):
     return log.exists() and log.read_text(errors="replace").count("Disconnected") > logins
 
 
+def port_taken():
+    try:
+        socket.create_connection(("127.0.0.1", 110), timeout=2).close()
+        return True
+    except OSError:
+        return False
+
+
+def into_namespace_if_needed():
+    """When something else serves 127.0.0.1:110, the demo mailbox is served
+    in a network namespace of its own, with Wine's server in it too. A local
+    display is still reached there through its socket file."""
+    if ARGUMENTS or os.environ.get("CORVINA_DEMO_NETNS") or not port_taken():
+        return
+    print("127.0.0.1:110 is taken: the demo runs in a network namespace of its own.")
+    os.environ["CORVINA_DEMO_NETNS"] = "1"
+    os.execvp("unshare", ["unshare", "--net", "sh", "-c", 'ip link set lo up && exec "$@"', "sh",
+                          sys.executable, __file__, *sys.argv[1:]])
+
+
 def main():
+    into_namespace_if_needed()
     FOLDER.mkdir(parents=True, exist_ok=True)
     program = FOLDER / "program" / "corvina.exe"
     program.parent.mkdir(exist_ok=True)
@@ -63,16 +86,15 @@ def main():
         (program.parent / "corvina.ini").unlink(missing_ok=True)
     else:
         (program.parent / "corvina.ini").write_bytes(ini_bytes(demo_mailbox()))
-    log = FOLDER / "dovecot" / "dovecot.log"
+    log = harness.dovecot_folder() / "dovecot.log"
     logins = log.read_text(errors="replace").count("Disconnected") if log.exists() else 0
 
     if os.environ.get("DISPLAY"):
         print("corvina runs in a Wine desktop window; quit it from its tray menu (終了).")
         start_program(program, os.environ["DISPLAY"]).wait()
     else:
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24"],
-                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        display = ":" + xvfb.stdout.readline().decode().strip()
+        with open(FOLDER / "xvfb.log", "ab") as xvfb_log:
+            xvfb, display = harness.start_xvfb(xvfb_log)  # a display no one has claimed
         try:
             wine = start_program(program, display)
             if not ARGUMENTS:
@@ -82,12 +104,11 @@ def main():
                            check=True)
             print(f"No display: corvina ran in Xvfb; see {SCREENSHOT}")
         finally:
-            subprocess.run(["/usr/lib/wine/wineserver", "-k"],
-                           env=dict(os.environ, WINEPREFIX=str(FOLDER / "prefix")))
+            harness.stop_wine(FOLDER / "prefix")
             wine.wait()
             xvfb.terminate()
     if not ARGUMENTS:
-        dovecot.stop()
+        harness.stop_dovecot()
 
 
 main()

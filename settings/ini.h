@@ -12,4 +12,5 @@ void ini_read_text(const char* path, const char* section, const char* key, char*
 // Reads the value as an integer; fallback when the key is missing or empty.
 int32_t ini_read_int(const char* path, const char* section, const char* key, int32_t fallback);
 
+// A null value removes the key; a file without the key is then left as it is.
 void ini_write_text(const char* path, const char* section, const char* key, const char* value);

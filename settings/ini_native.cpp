@@ -6,7 +6,8 @@
 // used; a value enclosed whole in one pair of quotes loses them; an integer
 // is read as the profile reader does (base prefixes 0x, 0o and 0b, wrapping
 // modulo 2^32). Writing edits the key's line in place or adds it at the end
-// of its section, so the rest of the file is kept; a file too large to be
+// of its section, so the rest of the file is kept; removing a key takes out
+// its line and leaves a file without it untouched; a file too large to be
 // held whole, or one the new line would push past that, is left as it is.
 #include <stdio.h>
 #include <string.h>
@@ -218,28 +219,32 @@ void ini_write_text(const char* path, const char* section, const char* key, cons
 {
     if (!read_file(path))
         return;
-    while (is_space(*value))
-        value++;
     KeyPlace place = find_key(section, key);
+    if (!value && !place.key_found)
+        return;
 
     written_length = 0;
     written_overflow = false;
     size_t cut_from = place.key_found ? place.line.start : place.insert_at;
     size_t resume_at = place.key_found ? place.line.end : place.insert_at;
     append(file_text, cut_from);
-    if (!place.section_found) {
-        if (cut_from > 0 && file_text[cut_from - 1] != '\n')
+    if (value) { // a removed key's line goes with nothing in its place
+        if (!place.section_found) {
+            if (cut_from > 0 && file_text[cut_from - 1] != '\n')
+                append_text("\r\n");
+            append_text("[");
+            append_text(section);
+            append_text("]\r\n");
+        } else if (!place.key_found && cut_from > 0 && file_text[cut_from - 1] != '\n') {
             append_text("\r\n");
-        append_text("[");
-        append_text(section);
-        append_text("]\r\n");
-    } else if (!place.key_found && cut_from > 0 && file_text[cut_from - 1] != '\n') {
+        }
+        while (is_space(*value))
+            value++;
+        append_text(key);
+        append_text("=");
+        append_text(value);
         append_text("\r\n");
     }
-    append_text(key);
-    append_text("=");
-    append_text(value);
-    append_text("\r\n");
     append(file_text + resume_at, file_length - resume_at);
     if (written_overflow)
         return;

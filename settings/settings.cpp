@@ -1,8 +1,10 @@
-// The settings record, its defaults and the 29 keys of the INI file.
+// The settings record, its defaults and the keys of the INI file.
 //
 // The keys are read and written in one fixed order, the order of the table
 // below; a new file therefore lists them in that order. Text values are cut
 // at their field's capacity; some numbers are held to their ranges on load.
+// SECURITY, the last key, is written only when it is not its default, so a
+// file saved with the default holds the same 29 keys, byte for byte.
 #include "settings/settings.h"
 
 #include <stddef.h>
@@ -25,7 +27,8 @@ enum KeyKind {
     KEY_TEXT,     // byte string of the field's capacity
     KEY_PASSWORD, // encoded password, decoded into plain_password on load
     KEY_BOOL,     // read as an integer, written as "1" or "0"
-    KEY_INT       // signed decimal; colours too
+    KEY_INT,      // signed decimal; colours too
+    KEY_OPTIONAL  // signed decimal; the default removes the key instead
 };
 
 // A range applied on load; min > max means none.
@@ -52,6 +55,7 @@ static const KeyRange NO_RANGE = {1, 0, false, false};
 // A wait or a retry count cannot be negative; above the sheet's range a
 // hand-written value may be meant and stays.
 static const KeyRange NOT_NEGATIVE = {1, 0, false, true};
+static const KeyRange SECURITY_RANGE = {SECURITY_NONE, SECURITY_STLS, false, false};
 
 static const KeySpec KEYS[] = {
     {"SERVER", KEY_TEXT, FIELD(SERVER), 0, NO_RANGE},
@@ -83,6 +87,7 @@ static const KeySpec KEYS[] = {
     {"WAIT_ICON", KEY_TEXT, ICON(WAIT_ICON), 0, NO_RANGE},
     {"AUTO_POPUP_CLOSE", KEY_BOOL, NUMBER(AUTO_POPUP_CLOSE), 0, NO_RANGE},
     {"AUTO_POPUP_CLOSE_TIME", KEY_INT, NUMBER(AUTO_POPUP_CLOSE_TIME), 30, {1, 99, false, false}},
+    {"SECURITY", KEY_OPTIONAL, NUMBER(SECURITY), SECURITY_NONE, SECURITY_RANGE},
 };
 
 static char* text_field(const KeySpec& entry)
@@ -163,6 +168,7 @@ void settings_load(void)
             break;
         case KEY_BOOL:
         case KEY_INT:
+        case KEY_OPTIONAL:
             *number_field(entry) =
                 apply_range(ini_read_int(ini_path, SECTION, entry.key, entry.fallback), entry);
             break;
@@ -185,7 +191,10 @@ void settings_save(void)
             snprintf(number, sizeof number, "%d", *number_field(entry) != 0);
             break;
         case KEY_INT:
+        case KEY_OPTIONAL:
             snprintf(number, sizeof number, "%d", (int)*number_field(entry));
+            if (entry.kind == KEY_OPTIONAL && *number_field(entry) == entry.fallback)
+                value = nullptr;
             break;
         }
         ini_write_text(ini_path, SECTION, entry.key, value);

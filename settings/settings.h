@@ -16,6 +16,13 @@ enum {
     STORED_PASSWORD_CAPACITY = 1025 // the encoded password: 1024 bytes + NUL
 };
 
+// How the connection to the server is protected.
+enum Security {
+    SECURITY_NONE = 0, // clear text on port 110
+    SECURITY_TLS = 1,  // TLS from the first byte, port 995
+    SECURITY_STLS = 2  // clear text on port 110 until STLS, then TLS
+};
+
 struct Settings {
     int32_t USEAPOP;
     uint32_t INTERVAL;      // minutes
@@ -44,6 +51,7 @@ struct Settings {
     int32_t AUTO_POPUP_CLOSE;
     int32_t AUTO_POPUP_CLOSE_TIME; // seconds, 1..99
     int32_t USE_SYSTEMCOLOR;
+    int32_t SECURITY; // a Security value
 };
 
 extern Settings settings;

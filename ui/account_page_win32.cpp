@@ -1,6 +1,6 @@
-// The account page: server, user name, password, APOP and leave-on-server,
-// the connection test button, and the session log that the conversation
-// writes into while a test runs.
+// The account page: server and how the connection to it is protected, user
+// name, password, APOP and leave-on-server, the connection test button, and
+// the session log that the conversation writes into while a test runs.
 //
 // The password box never holds the password. Entering it empties it;
 // typing marks the password as edited; leaving it takes what was typed (or
@@ -28,9 +28,13 @@ static HWND account_page; // these three only while the page exists
 static HWND log_control;
 static bool initialised;
 static bool setting_password_box; // the program, not the user, changes the box
+static bool test_running;         // from the test button until the controller ends it
 
-static const int INPUTS[] = {IDC_ACCOUNT_SERVER, IDC_ACCOUNT_USER, IDC_ACCOUNT_PASSWORD,
-                             IDC_ACCOUNT_USEAPOP, IDC_ACCOUNT_USEUIDL};
+static const int INPUTS[] = {IDC_ACCOUNT_SERVER,   IDC_ACCOUNT_SECURITY, IDC_ACCOUNT_USER,
+                             IDC_ACCOUNT_PASSWORD, IDC_ACCOUNT_USEAPOP,  IDC_ACCOUNT_USEUIDL};
+
+// The drop-down list's items, in the order of the Security values.
+static const char* const SECURITY_ITEMS[] = {"なし", "TLS (995)", "STLS (110)"};
 
 static void set_password_box(HWND page, const char* text)
 {
@@ -60,12 +64,17 @@ static void store_account_fields(HWND page)
         settings.PASSWORD[0] = '\0';
     settings.USEAPOP = sheet_get_check(page, IDC_ACCOUNT_USEAPOP);
     settings.USEUIDL = sheet_get_check(page, IDC_ACCOUNT_USEUIDL);
+    LRESULT security = SendDlgItemMessageA(page, IDC_ACCOUNT_SECURITY, CB_GETCURSEL, 0, 0);
+    settings.SECURITY = security == CB_ERR ? SECURITY_NONE : (int32_t)security;
 }
 
 static void on_init(HWND page)
 {
     SetDlgItemTextA(page, IDC_ACCOUNT_SERVER, settings.SERVER);
     sheet_limit_text(page, IDC_ACCOUNT_SERVER, NAME_CAPACITY - 1);
+    for (const char* item : SECURITY_ITEMS)
+        SendDlgItemMessageA(page, IDC_ACCOUNT_SECURITY, CB_ADDSTRING, 0, (LPARAM)item);
+    SendDlgItemMessageA(page, IDC_ACCOUNT_SECURITY, CB_SETCURSEL, (WPARAM)settings.SECURITY, 0);
     SetDlgItemTextA(page, IDC_ACCOUNT_USER, settings.ACCOUNT);
     sheet_limit_text(page, IDC_ACCOUNT_USER, NAME_CAPACITY - 1);
     update_password_mask();
@@ -127,6 +136,10 @@ static void on_command(HWND page, int id, int code)
         if (code == BN_CLICKED)
             sheet_page_changed(page);
         break;
+    case IDC_ACCOUNT_SECURITY:
+        if (code == CBN_SELCHANGE)
+            sheet_page_changed(page);
+        break;
     case IDC_ACCOUNT_TEST:
         if (code == BN_CLICKED)
             on_test_button(page);
@@ -160,6 +173,12 @@ INT_PTR CALLBACK account_page_proc(HWND page, UINT message, WPARAM wparam, LPARA
     case WM_NOTIFY:
         if (((NMHDR*)lparam)->code == PSN_APPLY)
             return on_apply(page);
+        if (((NMHDR*)lparam)->code == PSN_QUERYCANCEL) {
+            // Closing the sheet now would leave the test's session talking to
+            // the server behind the controller's back: the test ends first.
+            SetWindowLongPtrA(page, DWLP_MSGRESULT, test_running);
+            return TRUE;
+        }
         return FALSE;
     case WM_CTLCOLORSTATIC:
         // The read-only log would take the page's colour; it stays white.
@@ -170,6 +189,7 @@ INT_PTR CALLBACK account_page_proc(HWND page, UINT message, WPARAM wparam, LPARA
         return FALSE;
     case WM_DESTROY:
         initialised = false;
+        test_running = false;
         account_page = NULL;
         log_control = NULL;
         return FALSE;
@@ -181,6 +201,7 @@ void account_enable_controls(int enable)
 {
     if (!account_page)
         return;
+    test_running = !enable;
     for (int id : INPUTS)
         EnableWindow(GetDlgItem(account_page, id), enable != 0);
     SetDlgItemTextA(account_page, IDC_ACCOUNT_TEST, enable ? "テスト" : "中止");

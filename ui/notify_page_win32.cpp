@@ -157,11 +157,8 @@ static void on_command(HWND page, int id, int code)
             sheet_page_changed(page);
         break;
     case EN_KILLFOCUS:
-        if (id == IDC_NOTIFY_AUTO_CLOSE_TIME) {
-            int32_t seconds = sheet_get_int(page, id, FOCUS_READ_MAX);
-            if (seconds < 1 || seconds > 99)
-                SetDlgItemTextA(page, id, AUTO_CLOSE_FALLBACK);
-        }
+        if (id == IDC_NOTIFY_AUTO_CLOSE_TIME)
+            sheet_hold_in_range(page, id, 1, 99, AUTO_CLOSE_FALLBACK);
         break;
     }
 }
@@ -180,6 +177,8 @@ static INT_PTR on_apply(HWND page)
     // A disabled box keeps the state it was given, so the value is unchanged.
     settings.USE_BALOON = sheet_get_check(page, IDC_NOTIFY_USE_BALLOON);
     settings.AUTO_POPUP_CLOSE = sheet_get_check(page, IDC_NOTIFY_AUTO_CLOSE);
+    if (GetFocus() == GetDlgItem(page, IDC_NOTIFY_AUTO_CLOSE_TIME)) // OK by Enter
+        sheet_hold_in_range(page, IDC_NOTIFY_AUTO_CLOSE_TIME, 1, 99, AUTO_CLOSE_FALLBACK);
     settings.AUTO_POPUP_CLOSE_TIME = sheet_get_int(page, IDC_NOTIFY_AUTO_CLOSE_TIME, INT_READ_MAX);
     if (startup_touched)
         shortcut_set(sheet_get_check(page, IDC_NOTIFY_STARTUP));

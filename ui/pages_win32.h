@@ -29,6 +29,10 @@ void sheet_set_int(HWND page, int id, int32_t value);
 // Leading white space, one sign, the leading digits; 0 without digits.
 // Reads at most max_bytes of the text and holds the value to 32 bits.
 int32_t sheet_get_int(HWND page, int id, int max_bytes);
+// A number edit's check on losing the focus: a value outside minimum to
+// maximum gives way to the fallback text. OK pressed by Enter leaves the
+// focus where it is, so the apply steps run the check on the focused edit.
+void sheet_hold_in_range(HWND page, int id, int minimum, int maximum, const char* fallback);
 bool sheet_get_check(HWND page, int id);
 void sheet_set_check(HWND page, int id, int32_t value);
 void sheet_set_updown_range(HWND page, int id, int minimum, int maximum);

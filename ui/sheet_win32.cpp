@@ -109,6 +109,10 @@ void sheet_enable_buttons(int enable)
         enable_unless_page(window, enable);
     for (HWND window = ok; window; window = GetWindow(window, GW_HWNDPREV))
         enable_unless_page(window, enable);
+    // The close box follows Cancel; the account page also refuses to be
+    // cancelled meanwhile, which covers Esc and Alt+F4.
+    EnableMenuItem(GetSystemMenu(sheet_window, FALSE), SC_CLOSE,
+                   MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));
 }
 
 void sheet_page_changed(HWND page)
@@ -120,6 +124,13 @@ INT_PTR sheet_apply_succeeded(HWND page)
 {
     SetWindowLongPtrA(page, DWLP_MSGRESULT, PSNRET_NOERROR);
     return TRUE;
+}
+
+void sheet_hold_in_range(HWND page, int id, int minimum, int maximum, const char* fallback)
+{
+    int32_t value = sheet_get_int(page, id, FOCUS_READ_MAX);
+    if (value < minimum || value > maximum)
+        SetDlgItemTextA(page, id, fallback);
 }
 
 void sheet_limit_text(HWND page, int id, int bytes)

@@ -2,9 +2,9 @@
 // interval, each an edit with an up-down, and the stop-on-new-mail switch.
 //
 // A number outside its range is replaced by the field's default when its
-// edit loses the focus; nothing is checked on OK, so a value typed into the
-// focused edit and confirmed with Enter is stored as typed (the INI load
-// holds INTERVAL to its minimum later).
+// edit loses the focus, and on OK in the edit that still has it (Enter), so
+// what is stored is what the user would have seen on leaving the box. A
+// stored value beyond the range that nobody touched stays as it is.
 #include <windows.h>
 
 #include <prsht.h>
@@ -60,9 +60,7 @@ static void on_edit_event(HWND page, const TimingField& field, int code)
     if (code == EN_CHANGE && initialised) {
         sheet_page_changed(page);
     } else if (code == EN_KILLFOCUS) {
-        int32_t value = sheet_get_int(page, field.edit, FOCUS_READ_MAX);
-        if (value < field.minimum || value > field.maximum)
-            SetDlgItemTextA(page, field.edit, field.fallback);
+        sheet_hold_in_range(page, field.edit, field.minimum, field.maximum, field.fallback);
     }
 }
 
@@ -88,6 +86,10 @@ static void on_command(HWND page, int id, int code)
 static INT_PTR on_apply(HWND page)
 {
     settings_applied = 1;
+    for (const TimingField& field : FIELDS) {
+        if (GetFocus() == GetDlgItem(page, field.edit)) // OK by Enter
+            sheet_hold_in_range(page, field.edit, field.minimum, field.maximum, field.fallback);
+    }
     settings.INTERVAL = (uint32_t)sheet_get_int(page, IDC_TIMING_INTERVAL, INT_READ_MAX);
     settings.STARTUP_WAIT = sheet_get_int(page, IDC_TIMING_STARTUP_WAIT, INT_READ_MAX);
     settings.RETRY_MAX = sheet_get_int(page, IDC_TIMING_RETRY_MAX, INT_READ_MAX);

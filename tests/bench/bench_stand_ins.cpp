@@ -9,6 +9,10 @@ int net_send(const char*, int length)
     return length;
 }
 
+void net_start_tls(void)
+{
+}
+
 void log_append(const char*)
 {
 }

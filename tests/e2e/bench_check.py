@@ -16,10 +16,9 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from harness import dovecot  # noqa: E402
-from harness.desktop import Desktop, Slot  # noqa: E402
-from harness import wait_for  # noqa: E402
-from steps import check_ends_with, dovecot_settings, outcome_text, start  # noqa: E402
+import harness  # noqa: E402
+from harness import (HOST, PORT, Desktop, Mailbox, check_ends_with, dovecot_settings,  # noqa: E402
+                     outcome_text, start, wait_for)
 
 MESSAGES = 5000
 ROUNDS = 5
@@ -30,12 +29,12 @@ def fill(mailbox):
     """5000 messages, written straight into the maildir; Dovecot indexes them on first use."""
     for _ in range(MESSAGES):
         mailbox.add_message(size=SIZE)
-    mailbox.stat()
+    mailbox.listing()
 
 
 def poplib_seconds(mailbox):
     started = time.perf_counter()
-    pop = poplib.POP3(dovecot.HOST, dovecot.PORT)
+    pop = poplib.POP3(HOST, PORT)
     pop.user(mailbox.name)
     pop.pass_(mailbox.password)
     pop.stat()
@@ -48,7 +47,7 @@ def poplib_seconds(mailbox):
 def corvina_seconds(probe, expected):
     since = probe.state()["seq"]
     check_ends_with(probe, expected, timeout=60)
-    events = probe.events(since)
+    events = probe.events(since)["events"]
     begun = next(e["tick"] for e in events if e["tip"] == "サーバーとの通信中...")
     ended = next(e["tick"] for e in reversed(events) if e["tip"] == expected)
     return (ended - begun) / 1000
@@ -69,7 +68,7 @@ def private_bytes(exe_name):
 
 def private_bytes_after_checks(desktop, checks=100):
     """A program against a mailbox of three messages, after that many checks."""
-    small = dovecot.Mailbox("bench-small")
+    small = Mailbox("bench-small")
     for size in (300, 3000, 30000):
         small.add_message(size=size)
     start(desktop, dovecot_settings(small, USEUIDL=1, STARTUP_WAIT=60))
@@ -89,14 +88,14 @@ def main():
     exe = Path(os.environ["CORVINA_EXE"])
     results["exe_bytes"] = exe.stat().st_size
     results["imports"] = imports(exe)
-    dovecot.start()
-    slot = Slot()
     folder = Path(os.environ["E2E_WORK_DIR"]) / "bench"
     folder.mkdir(parents=True, exist_ok=True)
+    harness.start_dovecot()
     try:
-        mailbox = dovecot.Mailbox("bench")
+        mailbox = Mailbox("bench")
         fill(mailbox)
-        with Desktop(slot, folder) as desktop:
+        desktop = Desktop(folder)
+        try:
             probe = desktop.probe
             start(desktop, dovecot_settings(mailbox, USEUIDL=1, STARTUP_WAIT=60))
             expected = outcome_text(MESSAGES, MESSAGES * SIZE)
@@ -109,9 +108,10 @@ def main():
             wait_for(lambda: probe.process()["running"], lambda running: not running,
                      what="the program to end")
             results["private_bytes_after_100_checks"] = private_bytes_after_checks(desktop)
+        finally:
+            desktop.close()
     finally:
-        slot.release()
-        dovecot.stop()
+        harness.stop_dovecot()
     print(json.dumps(results))
 
 

@@ -1,25 +1,25 @@
-// Stands in for the user's mail program: it leaves a file named "started"
-// in the folder it is given and runs until a file named "release" appears
-// there. A window program, as mail programs are.
+// Stands in for the user's mail program: it leaves a file "started" in the
+// folder it is given, runs until a file "release" appears there, and leaves
+// "ended" as it goes. A window program, as mail programs are.
 #include <windows.h>
 
 #include <stdio.h>
 
-static bool exists(const char* path)
+static bool touch(const char* folder, const char* name)
 {
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    char path[MAX_PATH];
+    snprintf(path, sizeof path, "%s\\%s", folder, name);
+    FILE* file = fopen(path, "w");
+    return file && fclose(file) == 0;
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR folder, int)
 {
-    char started[MAX_PATH], release[MAX_PATH];
-    snprintf(started, sizeof started, "%s\\started", folder);
+    char release[MAX_PATH];
     snprintf(release, sizeof release, "%s\\release", folder);
-    FILE* file = fopen(started, "w");
-    if (!file)
+    if (!touch(folder, "started"))
         return 2;
-    fclose(file);
-    while (!exists(release))
+    while (GetFileAttributesA(release) == INVALID_FILE_ATTRIBUTES)
         Sleep(50);
-    return 0;
+    return touch(folder, "ended") ? 0 : 2;
 }

@@ -79,6 +79,11 @@ int net_send(const char* bytes, int length)
     return length;
 }
 
+void net_start_tls(void)
+{
+    fake.tls_starts++;
+}
+
 // Tray, popup and menu.
 
 void tray_set_icon(IconSlot slot)

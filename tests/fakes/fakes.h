@@ -45,6 +45,7 @@ struct FakeWorld {
 
     // Connection layer.
     int net_starts, net_closes;
+    int tls_starts;              // net_start_tls calls: STLS was accepted
     const char* net_start_error; // non-null: net_start fails at once with this text
     int timeout_ticks;
 

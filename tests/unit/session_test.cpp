@@ -20,7 +20,7 @@
 namespace
 {
 
-enum { APOP = 1, UIDL = 2 };
+enum { APOP = 1, UIDL = 2, STLS = 4, TLS = 8 };
 
 struct Transcript {
     const char* name;
@@ -135,6 +135,25 @@ const Transcript TRANSCRIPTS[] = {
      "APOP bob 3f18b52881e44c0cc6067f46e0ced7bc\r\n",
      APOP_GREETING + "APOP bob *****\r\n-ERR authentication failed\r\n",
      "-ERR authentication failed\r\n", 0, 0, {}},
+    // STLS keeps the greeting's time stamp; what follows its "+OK" is not a reply.
+    {"stls_keeps_the_time_stamp", APOP | STLS,
+     {APOP_GREETING, "+OK\r\n", "+OK\r\n", "+OK 1 369\r\n", "+OK\r\n"},
+     "STLS\r\nAPOP bob 3f18b52881e44c0cc6067f46e0ced7bc\r\nSTAT\r\nQUIT\r\n",
+     APOP_GREETING + "STLS\r\n+OK\r\nAPOP bob *****\r\n+OK\r\nSTAT\r\n+OK 1 369\r\nQUIT\r\n+OK\r\n",
+     "", 1, 369, {}},
+    {"stls_drops_what_follows_the_ok", STLS,
+     {GREETING, "+OK go\r\n-ERR injected\r\n+OK 9 9\r\n", "+OK\r\n", "+OK\r\n", "+OK 2 320\r\n",
+      "+OK\r\n"},
+     "STLS\r\n" + LOGIN_SENT + "QUIT\r\n",
+     GREETING + "STLS\r\n+OK go\r\n" + LOGIN_LOG.substr(GREETING.size()) +
+     "+OK 2 320\r\nQUIT\r\n+OK\r\n", "", 2, 320, {}},
+    {"stls_refused", APOP | STLS, {APOP_GREETING, "-ERR not offered\r\n"}, "STLS\r\n",
+     APOP_GREETING + "STLS\r\n-ERR not offered\r\nサーバーがSTLSを受け付けません",
+     "サーバーがSTLSを受け付けません", 0, 0, {}},
+    {"stls_apop_without_time_stamp", APOP | STLS, {GREETING}, "",
+     GREETING + "APOP非対応ｻｰﾊﾞｰまたは受信ﾃﾞｰﾀｴﾗｰ", "APOP非対応ｻｰﾊﾞｰまたは受信ﾃﾞｰﾀｴﾗｰ", 0, 0, {}},
+    {"tls_mode_sends_no_stls", TLS, {GREETING, "+OK\r\n", "+OK\r\n", "+OK 0 0\r\n", "+OK\r\n"},
+     LOGIN_SENT + "QUIT\r\n", LOGIN_LOG + "+OK 0 0\r\nQUIT\r\n+OK\r\n", "", 0, 0, {}},
     // The counts come from the listings, not from STAT; ids are taken whole.
     listing_row("listings_to_the_store", "1 120\r\n2 200\r\n.\r\n",
                 "1 whqtswO00WBw418f9t5JxYwZ\r\n2 Qhd PYR:00WBw1Ph7x7\r\n.\r\n", "", 2, 320,
@@ -171,6 +190,7 @@ void prepare(int options, const char* account = "bob", const char* password = "s
     settings_reset();
     settings.USEAPOP = (options & APOP) != 0;
     settings.USEUIDL = (options & UIDL) != 0;
+    settings.SECURITY = options & STLS ? SECURITY_STLS : options & TLS ? SECURITY_TLS : SECURITY_NONE;
     strcpy(settings.ACCOUNT, account);
     strcpy(settings.plain_password, password);
     session = SessionResult();
@@ -191,13 +211,19 @@ void prepare(int options, const char* account = "bob", const char* password = "s
     }
 }
 
-// Feeds each reply in chunks of chunk bytes (0: whole), stopping at the first failure.
+// Feeds each reply in chunks of chunk bytes (0: whole), stopping at the first
+// failure. Once STLS is accepted the rest of the turn belongs to the
+// handshake, as in the connection layer, and the handshake succeeds.
 void replay(const std::vector<std::string>& replies, size_t chunk)
 {
     for (const std::string& reply : replies) {
         size_t step = chunk == 0 ? reply.size() : chunk;
-        for (size_t at = 0; at < reply.size() && session.error_kind == 0; at += step)
+        for (size_t at = 0;
+             at < reply.size() && session.error_kind == 0 && pop_state != POP_TLS_HANDSHAKE;
+             at += step)
             pop_receive(reply.data() + at, (int)std::min(step, reply.size() - at));
+        if (pop_state == POP_TLS_HANDSHAKE)
+            pop_tls_ready();
     }
 }
 
@@ -231,6 +257,7 @@ TEST_P(SessionTranscript, SameResultForEveryChunking)
         bool quit_sent = t.sent.size() >= 6 && t.sent.substr(t.sent.size() - 6) == "QUIT\r\n";
         EXPECT_EQ(quit_sent, pop_quit_sent());
         EXPECT_EQ(quit_sent && (t.options & UIDL), uidl_store.listing_complete);
+        EXPECT_EQ((t.options & STLS) && t.error_text.empty() ? 1 : 0, fake.tls_starts);
     }
     uidl_free();
 }

@@ -129,6 +129,9 @@ TEST(Settings, NumbersAreHeldToTheirRangesOnLoad)
         {"BACK_COLOR=0z7", offsetof(Settings, BACK_COLOR), 0},
         {"BACK_COLOR=0xa", offsetof(Settings, BACK_COLOR), 10},
         {"BACK_COLOR=4294967295", offsetof(Settings, BACK_COLOR), 4294967295u},
+        {"SECURITY=2", offsetof(Settings, SECURITY), SECURITY_STLS},
+        {"SECURITY=3", offsetof(Settings, SECURITY), SECURITY_STLS},
+        {"SECURITY=-1", offsetof(Settings, SECURITY), SECURITY_NONE},
     };
     for (const auto& row : rows) {
         load_text("range", (std::string("[CONFIG]\r\n") + row.line + "\r\n").c_str());
@@ -220,6 +223,7 @@ TEST(Settings, SaveAndLoadGiveTheSameRecord)
     settings.USEUIDL = settings.STOP_IF_MSG = 1;
     settings.USE_SOUND = -7; // booleans are saved as 1 or 0
     settings.AUTO_POPUP_CLOSE_TIME = 45;
+    settings.SECURITY = SECURITY_STLS;
     std::string path = ini_path;
     settings_save();
     std::string text = read_file(path);
@@ -231,6 +235,20 @@ TEST(Settings, SaveAndLoadGiveTheSameRecord)
     EXPECT_STREQ("パスワード", settings.plain_password);
     EXPECT_STREQ("**********", settings.password_mask);
     EXPECT_EQ(expected, saved_fresh("actual"));
+}
+
+// With no protection the file is the one saved before the key existed; the
+// key follows the others while it is set, and goes again.
+TEST(Settings, SecurityIsWrittenOnlyWhenSet)
+{
+    load_text("security", nullptr);
+    std::string path = ini_path;
+    for (int32_t security : {SECURITY_TLS, SECURITY_STLS, SECURITY_NONE}) {
+        settings.SECURITY = security;
+        settings_save();
+        std::string key = "SECURITY=" + std::to_string(security) + "\r\n";
+        EXPECT_EQ(DEFAULT_FILE + (security == SECURITY_NONE ? "" : key), read_file(path));
+    }
 }
 
 TEST(Settings, SaveKeepsTheRestOfTheFile)

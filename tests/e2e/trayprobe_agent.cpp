@@ -9,7 +9,7 @@
 
 #include <cwchar>
 
-#include "menu_share.h"
+#include "probe_share.h"
 
 static void read_menu(MenuShare* share)
 {
