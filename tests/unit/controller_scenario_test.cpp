@@ -121,7 +121,8 @@ std::string world()
 // "pause", "mail", "mail-ends", "launch-fails" (the mail program's),
 // "net-fails" (every connect), "popup-off", "no-password", "serve:N" for the
 // server's answer of N messages ("serve:NxS" of S bytes each; "serve:N!VERB"
-// refusing VERB), and "sheet:A+B" for the settings sheet, open while steps
+// refusing VERB), "late:N" for that answer arriving only if the connection
+// is still open, and "sheet:A+B" for the settings sheet, open while steps
 // A, B... run.
 void run_steps(const std::string& steps)
 {
@@ -169,6 +170,11 @@ void run_steps(const std::string& steps)
                     sheet_world = seen;
                 };
                 dispatch_event(SettingsCommand);
+            } else if (verb == "late") {
+                if (fake.net_starts > fake.net_closes) {
+                    pop3_peer_serve(mailbox(std::stoi(step.substr(5))));
+                    dispatch_event(SessionOver);
+                }
             } else if (verb == "serve") {
                 size_t by = step.find('x'), refuse = step.find('!');
                 Pop3Peer peer =
@@ -408,6 +414,16 @@ const Scenario SCENARIOS[] = {
        "log='処理を中止しました' | Testing ERROR 'サーバーとの通信中...' starts=2 closes=1 tick "
        "controls=00 | SettingsOpen ERROR 'タイムアウト発生' starts=2 closes=3 tick controls=11 "
        "log='タイムアウト発生']"}}},
+    // The sheet closed under a running test: the test goes with it, and what
+    // its server would still send is never taken as seen.
+    {"sheet_closed_during_a_connection_test",
+     "USEUIDL=1",
+     {{"sheet:check", "Idle NORMAL 'corvina' starts=1 hides=2 minute compacted=1 controls=11 "
+                      "log='処理を中止しました' sheet=[Testing WAIT 'サーバーとの通信中...' "
+                      "starts=1 closes=0 tick controls=00]"},
+      {"late:2 ack minute*5 serve:2",
+       "Idle ARRIVE '2 通のメール (2000 バイト)' starts=2 hides=2 blink tick minute compacted=1 "
+       "controls=11 log='2 通のメール (2000 バイト)'"}}},
     {"connection_test_without_password",
      "",
      {{"sheet:no-password+check",
