@@ -10,14 +10,9 @@
 
 // A broken invariant aborts with its message; libFuzzer keeps the input.
 #define FUZZ_CHECK(condition, ...)                                                                 \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            fprintf(stderr, "invariant broken (%s:%d): ", __FILE__, __LINE__);                     \
-            fprintf(stderr, __VA_ARGS__);                                                          \
-            fputc('\n', stderr);                                                                   \
-            abort();                                                                               \
-        }                                                                                          \
-    } while (0)
+    ((condition) ? (void)0                                                                         \
+                 : (fprintf(stderr, "invariant broken (%s:%d): ", __FILE__, __LINE__),             \
+                    fprintf(stderr, __VA_ARGS__), fputc('\n', stderr), abort()))
 
 // True when a NUL stands within the field's capacity.
 inline bool fuzz_terminated(const char* field, size_t capacity)
@@ -27,16 +22,13 @@ inline bool fuzz_terminated(const char* field, size_t capacity)
 
 enum { WIRE_MAX = 32, WIRE_TEXT = 256 }; // more than any command the conversation forms
 
-// Each net_send, and the log text that came right after it.
+// Each net_send, as text.
 struct Wire {
     int count;
     char sent[WIRE_MAX][WIRE_TEXT];
-    char logged[WIRE_MAX][WIRE_TEXT];
-    bool log_pending;
 };
 
 extern Wire wire;
-extern uint32_t fuzz_ticks; // what clock_ticks answers
 
 // Writes the bytes as the named file in the process's temporary folder,
 // removed at exit, so that parallel runs never share a file; returns its path.

@@ -1,10 +1,7 @@
 #!/bin/sh
-# One fuzz test: replays the target's seed corpus and the inputs of faults
-# found earlier, then searches for the given seconds in a fresh copy of the
-# corpus, so the run never grows the repository. libFuzzer exits non-zero on
-# a crash, a sanitizer report, a hang or a broken invariant, and saves the
-# input in the work directory.
-#   run_bounded.sh <fuzzer> <tests/fuzz folder> <target> <work directory> <seconds>
+# run_bounded.sh <fuzzer> <tests/fuzz folder> <target> <work directory> <seconds>: replays the
+# target's corpus and the inputs of faults found earlier, then searches for the given seconds in a
+# fresh copy of the corpus. A crash, sanitizer report, hang or broken invariant fails the test.
 set -eu
 fuzzer=$1 source=$2 target=$3 work=$4 seconds=$5
 rm -rf "$work"
