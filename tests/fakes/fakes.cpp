@@ -10,6 +10,8 @@
 #include "pop3/net.h"
 #include "pop3/receiver.h"
 #include "pop3/session.h"
+#include "pop3/uidl_store.h"
+#include "settings/settings.h"
 #include "tray/menu.h"
 #include "tray/popup.h"
 #include "tray/tray.h"
@@ -26,6 +28,14 @@ void fakes_reset(void)
     fake.account_controls_enabled = -1;
     fake.sheet_buttons_enabled = -1;
     fake.popup_enabled = true;
+    uidl_free();
+    settings_reset();
+    strcpy(settings.SERVER, "pop.example.com");
+    strcpy(settings.ACCOUNT, "bob");
+    strcpy(settings.plain_password, "secret");
+    settings.USEAPOP = 0;
+    session = SessionResult();
+    pop_reset();
 }
 
 uint32_t clock_ticks(void)

@@ -2,7 +2,8 @@
 // the tray, popup and menu, the main window's timers, the connection layer,
 // the settings sheet, the mail program process, sound and the clock. Tests
 // read what was recorded, script what the platform answers, and start clean
-// with fakes_reset.
+// with fakes_reset, which also sets a mailbox account (bob, secret, USER/PASS
+// at pop.example.com) with no session and no seen set.
 #pragma once
 
 #include <stdint.h>

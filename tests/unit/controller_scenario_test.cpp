@@ -33,12 +33,6 @@ class CheckScenario : public testing::Test
     void SetUp() override
     {
         fakes_reset();
-        uidl_free();
-        settings_reset();
-        strcpy(settings.SERVER, "pop.example.com");
-        strcpy(settings.ACCOUNT, "bob");
-        strcpy(settings.plain_password, "secret");
-        settings.USEAPOP = 0;
         settings.STARTUP_WAIT = 0;
         // Whatever an earlier run of the loop left, init_controller starts afresh.
         memset(&session, 0x5A, sizeof session);

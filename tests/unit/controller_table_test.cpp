@@ -19,17 +19,11 @@ namespace
 void prepare(CheckState state)
 {
     fakes_reset();
-    uidl_free();
-    settings_reset();
-    strcpy(settings.SERVER, "pop.example.com");
-    strcpy(settings.ACCOUNT, "bob");
-    strcpy(settings.plain_password, "secret");
     strcpy(settings.MAILER, "mail.exe");
     settings.STARTUP_WAIT = 0;   // its tick starts a check with retry_count 0
     settings.RETRY_INTERVAL = 0; // its tick starts a check keeping retry_count 1
     settings.RETRY_MAX = 3;      // check_now starts one with retry_count 3
     settings.INTERVAL = 2;       // the first minute only counts
-    session = SessionResult();
     session.message_count = 2;
     session.total_size = 100;
     controller = Controller();

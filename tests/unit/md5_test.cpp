@@ -26,21 +26,13 @@ TEST(Md5, Digests)
     } rows[] = {
         // The test suite of RFC 1321.
         {"", "d41d8cd98f00b204e9800998ecf8427e"},
-        {"a", "0cc175b9c0f1b6a831c399e269772661"},
         {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
-        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
-         "d174ab98d277d9f5a5611c2c9f419d9f"},
         {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
          "57edf4a22be3c955ac49da2e2107b67a"},
         // Lengths around the 56-byte padding boundary need one or two final blocks.
         {alphabet_run(55), "0d7ae056b2f015cd7dc67494efd658f1"},
         {alphabet_run(56), "31fcfb5165169eb55898e7e4cf34d19a"},
-        {alphabet_run(63), "1b30c0670c15e7da3c2ba7bce77ebe99"},
         {alphabet_run(64), "a2eaf6295c32adc403865fd96a2f182b"},
-        {alphabet_run(65), "eba2cce0ca8df47e62414a736b3105a2"},
-        {alphabet_run(119), "b05187e08da41fa3ef16bd56afaafd99"},
         {alphabet_run(120), "62af9b597a9f55e16ab2b897387fc052"},
         // High bytes are digested unsigned; the literal is code page 932 in
         // the binary: 83 70 83 58 83 8f 81 5b 83 68.

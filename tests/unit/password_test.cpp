@@ -56,17 +56,6 @@ TEST(Password, RoundTripEveryLength)
     }
 }
 
-TEST(Password, SeedStandsInTheFirstFourCharacters)
-{
-    for (uint32_t ticks : {0x00000000u, 0x0001ABCDu, 0x7FFF1234u, 0xFFFFFFFFu}) {
-        std::string stored = encode("secret", ticks);
-        uint32_t seed = 0;
-        for (int k = 0; k < 4; k++)
-            seed |= (uint32_t)(symbol_index(stored[k]) & 15) << (4 * k);
-        EXPECT_EQ(ticks & 0xFFFF, seed) << stored;
-    }
-}
-
 // Texts written by earlier versions must keep decoding, and the encoder must
 // keep writing them: the generator's multiplier and the layout never change.
 TEST(Password, KnownTextsOfThisEncoding)
@@ -131,17 +120,20 @@ TEST(Password, AnyChangedCharacterIsDetected)
     }
 }
 
+// A character outside the alphabet reads as 'A', the value zero.
 TEST(Password, ForeignCharactersCountAsZero)
 {
     int replaced = 0;
-    for (uint32_t ticks = 0; ticks < 200 && replaced < 5; ticks++) {
+    for (uint32_t ticks = 0; ticks < 1000 && replaced < 5; ticks++) {
         std::string stored = encode("secret", ticks);
         size_t at = stored.find('A', 4);
-        if (at == std::string::npos)
-            continue;
-        stored[at] = '#';
-        EXPECT_EQ("secret", decode(stored)) << stored;
-        replaced++;
+        for (char foreign : {'#', '=', (char)0x83}) {
+            if (at == std::string::npos)
+                break;
+            stored[at] = foreign;
+            EXPECT_EQ("secret", decode(stored)) << stored;
+        }
+        replaced += at != std::string::npos;
     }
     EXPECT_EQ(5, replaced);
 }
@@ -156,16 +148,6 @@ TEST(Password, ShortAndOverlongTextsDecodeToNothing)
     std::string longest = encode(std::string(64, 'q'), 5);
     EXPECT_EQ("", decode(longest + "AAAAAAAA"));
     EXPECT_EQ("", decode(std::string(1024, 'A')));
-}
-
-TEST(Password, SymbolIndexCoversTheAlphabet)
-{
-    for (int value = 0; value < 64; value++)
-        EXPECT_EQ(value, symbol_index(ALPHABET[value]));
-    EXPECT_EQ(0, symbol_index('='));
-    EXPECT_EQ(0, symbol_index('-'));
-    EXPECT_EQ(0, symbol_index('\0'));
-    EXPECT_EQ(0, symbol_index((char)0x83));
 }
 
 } // namespace

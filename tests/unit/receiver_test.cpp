@@ -47,12 +47,6 @@ TEST(Receiver, ChunksToLines)
     };
     for (const auto& row : rows) {
         fakes_reset();
-        settings_reset();
-        settings.USEAPOP = 0;
-        strcpy(settings.ACCOUNT, "bob");
-        strcpy(settings.plain_password, "secret");
-        session = SessionResult();
-        pop_reset();
         int returned = 0;
         for (const std::string& chunk : row.chunks)
             if (chunk == "RESET")
@@ -70,15 +64,10 @@ TEST(Receiver, ChunksToLines)
 // A listing may come whole in one chunk; what follows its "." is dropped.
 TEST(Receiver, WholeListingInOneChunkAndTheTailDropped)
 {
-    uidl_free();
+    fakes_reset();
+    settings.USEUIDL = 1;
     text_copy(program_directory, sizeof program_directory, make_temp_dir("receiver").c_str());
     uidl_load();
-    fakes_reset();
-    settings_reset();
-    settings.USEAPOP = 0;
-    settings.USEUIDL = 1;
-    session = SessionResult();
-    pop_reset();
     for (const char* chunk : {"+OK\r\n", "+OK\r\n", "+OK\r\n", "+OK 2 3\r\n",
                               "+OK 2 messages\r\n1 1\r\n-2 2\r\n.\r\n+OK stray\r\n"})
         pop_receive(chunk, (int)strlen(chunk));
