@@ -40,13 +40,4 @@ TEST(CommandLine, IniPathOption)
     }
 }
 
-TEST(CommandLine, OnlyTheFirst260CharactersOfAValueCount)
-{
-    std::string value(300, 'v');
-    parse_command_line(("/I" + value + " /I").c_str());
-    EXPECT_EQ(value.substr(0, 260), ini_path);
-    parse_command_line(("/I\"" + value + "\"").c_str());
-    EXPECT_EQ(value.substr(0, 260), ini_path);
-}
-
 } // namespace

@@ -44,11 +44,6 @@ class CheckScenario : public testing::Test
         enter_startup_wait();
     }
 
-    void TearDown() override
-    {
-        uidl_free();
-    }
-
     // The server answers, then closes the connection: the session is over.
     static void session_ends(const Pop3Peer& peer)
     {
@@ -290,9 +285,6 @@ const Scenario SCENARIOS[] = {
        "RetryWait ERROR '-ERR PASS refused\r\n' starts=2 blink tick popup=1+ "
        "popup-text='新着メールがあります。2 通のメール (2000 バイト)' popup-window"},
       {"ack", "RetryWait ERROR '-ERR PASS refused\r\n' starts=2 tick popup=1 popup-window"}}},
-    {"acknowledge_in_startup_wait",
-     "STARTUP_WAIT=10",
-     {{"ack", "StartupWait - '起動時ウェイト中...' starts=0 hides=0 tick"}}},
     // Announced once for the same count and size, again when they change.
     {"announced_once",
      "INTERVAL=3;USE_POPUPDLG=1;USE_BALOON=1;USE_SOUND=1;SOUND_FILE=%CORVINA_TEST%\\new.wav",
@@ -314,10 +306,6 @@ const Scenario SCENARIOS[] = {
        "Idle ERROR '-ERR QUIT refused\r\n' starts=4 blink tick minute balloons=1"},
       {"minute*3 serve:4",
        "Idle ARRIVE '4 通のメール (4Kバイト)' starts=5 blink tick minute balloons=1"}}},
-    {"no_mail_after_blinking",
-     "INTERVAL=3;USE_POPUPDLG=1",
-     {{"tick serve:1 minute*3 serve:0",
-       "Idle NORMAL '新着メールはありません' starts=2 minute popup=1 popup-window"}}},
     // The mail program counts as taking note, and holds checking until it ends.
     {"mail_program",
      "INTERVAL=3;MAILER=\"C:\\Mail\\mail.exe\" /check",
@@ -337,11 +325,6 @@ const Scenario SCENARIOS[] = {
      {{"tick serve:1x0 mail mail-ends tick minute*5 serve:1x0",
        "Idle ARRIVE '1 通のメール (0 バイト)' starts=2 hides=2 blink tick minute balloons=2 "
        "ran=mail.exe handles-closed=1 compacted=1"}}},
-    {"mail_program_from_retry_wait",
-     "RETRY_MAX=3;MAILER=mail.exe",
-     {{"tick serve:0!PASS mail mail-ends tick tick*100",
-       "Idle NORMAL 'corvina' starts=1 hides=2 minute ran=mail.exe handles-closed=1 compacted=1 "
-       "log='-ERR PASS refused'"}}},
     {"mail_program_not_set",
      "",
      {{"tick serve:0 mail",
@@ -402,6 +385,11 @@ const Scenario SCENARIOS[] = {
                       "starts=1 closes=0 tick controls=00]"},
       {"late:2 ack minute*5 serve:2", "Idle ARRIVE '2 通のメール (2000 バイト)' starts=2 hides=2 "
                                       "blink tick minute compacted=1 controls=11"}}},
+    // Whatever takes the first check's place hides the main window too.
+    {"manual_check_that_cannot_start",
+     "",
+     {{"no-password check", "Idle ERROR 'ﾊﾟｽﾜｰﾄﾞを設定してください。' starts=0 closes=1 minute"}}},
+    {"pause_before_the_first_check", "", {{"pause", "Idle WAIT '定期ﾁｪｯｸ停止中' starts=0 minute paused"}}},
     {"connection_test_without_password",
      "",
      {{"sheet:no-password+check",
@@ -530,41 +518,6 @@ TEST_F(CheckScenario, IncompleteOrUnsafeSettingsNeverConnect)
     }
     EXPECT_EQ(0, fake.net_starts);
     EXPECT_EQ("", fake.sent);
-}
-
-// The main window is hidden by whatever ends the first check or takes its
-// place, and only once.
-TEST_F(CheckScenario, MainWindowIsHiddenOnceWhateverComesFirst)
-{
-    void (*const firsts[])() = {
-        [] { run_steps("tick serve:0"); },
-        [] { // a series without retries ends
-            settings.RETRY_MAX = 0;
-            run_steps("net-fails tick");
-        },
-        [] { // a manual check that cannot start
-            settings.SERVER[0] = '\0';
-            dispatch_event(CheckCommand);
-        },
-        [] { // aborted
-            run_steps("tick check");
-        },
-        [] { toggle_pause(); },
-        [] { dispatch_event(SettingsCommand); },
-    };
-    for (auto first : firsts) {
-        SetUp();
-        first();
-        fake.net_start_error = nullptr;
-        strcpy(settings.SERVER, "pop.example.com");
-        int hides = fake.main_window_hides; // the sheet hides it once more behind itself
-        EXPECT_LE(1, hides);
-        EXPECT_EQ(Idle, controller.state);
-        int unclosed = fake.net_starts - fake.net_closes;
-        run_steps("check serve:0 check check"); // the last one aborts
-        EXPECT_EQ(hides, fake.main_window_hides);
-        EXPECT_EQ(unclosed, fake.net_starts - fake.net_closes);
-    }
 }
 
 } // namespace

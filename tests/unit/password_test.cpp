@@ -81,10 +81,6 @@ TEST(Password, KnownTextsOfThisEncoding)
 
 TEST(Password, GeneratorSequence)
 {
-    mseq_seed(0);
-    EXPECT_EQ(658119067u, mseq_next());
-    EXPECT_EQ(1197358342u, mseq_next());
-    EXPECT_EQ(1913192518u, mseq_next());
     // The 522nd draw comes after one more refresh of all 521 words.
     mseq_seed(12345);
     uint32_t draws[522];
@@ -93,31 +89,6 @@ TEST(Password, GeneratorSequence)
     EXPECT_EQ(824270963u, draws[0]);
     EXPECT_EQ(1444788245u, draws[520]);
     EXPECT_EQ(2307015868u, draws[521]);
-}
-
-TEST(Password, SeedFillerBitsDoNotMatter)
-{
-    std::string stored = encode("secret", 0x4321);
-    for (int k = 0; k < 4; k++) {
-        int value = symbol_index(stored[k]);
-        for (int filler = 0; filler < 4; filler++) {
-            std::string changed = stored;
-            changed[k] = ALPHABET[(value & 15) | (filler << 4)];
-            EXPECT_EQ("secret", decode(changed)) << "position " << k;
-        }
-    }
-}
-
-TEST(Password, AnyChangedCharacterIsDetected)
-{
-    std::string stored = encode("Secret-1", 0x2468);
-    for (size_t i = 0; i < stored.size(); i++) {
-        std::string changed = stored;
-        // Flip the parity of the value: a bit section character then decodes
-        // to the other bit; a check character or a seed character differs.
-        changed[i] = ALPHABET[symbol_index(stored[i]) ^ 1];
-        EXPECT_EQ("", decode(changed)) << "position " << i;
-    }
 }
 
 // A character outside the alphabet reads as 'A', the value zero.

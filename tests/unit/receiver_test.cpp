@@ -61,23 +61,4 @@ TEST(Receiver, ChunksToLines)
     }
 }
 
-// A listing may come whole in one chunk; what follows its "." is dropped.
-TEST(Receiver, WholeListingInOneChunkAndTheTailDropped)
-{
-    fakes_reset();
-    settings.USEUIDL = 1;
-    text_copy(program_directory, sizeof program_directory, make_temp_dir("receiver").c_str());
-    uidl_load();
-    for (const char* chunk : {"+OK\r\n", "+OK\r\n", "+OK\r\n", "+OK 2 3\r\n",
-                              "+OK 2 messages\r\n1 1\r\n-2 2\r\n.\r\n+OK stray\r\n"})
-        pop_receive(chunk, (int)strlen(chunk));
-    const UidlGeneration& listing = uidl_store.generations[1 - uidl_store.current];
-    EXPECT_EQ((std::vector<int64_t>{1, 2}),
-              std::vector<int64_t>(listing.sizes, listing.sizes + uidl_store.list_position));
-    EXPECT_EQ(POP_UIDL_SENT, pop_state);
-    EXPECT_EQ(0, line_length);
-    EXPECT_EQ(std::string::npos, fake.log.find("stray"));
-    uidl_free();
-}
-
 } // namespace

@@ -44,12 +44,4 @@ TEST(ServerAddress, HostAndPort)
     }
 }
 
-// A host longer than its buffer is cut there, as every text is.
-TEST(ServerAddress, HostCutAtItsCapacity)
-{
-    char host[5];
-    EXPECT_EQ(995, server_split("abcde:995", POP3_PORT, host, sizeof host));
-    EXPECT_STREQ("abcd", host);
-}
-
 } // namespace

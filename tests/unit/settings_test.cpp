@@ -18,18 +18,11 @@
 namespace
 {
 
-std::string temp_file(const std::string& name)
-{
-    std::string path = testing::TempDir() + "corvina_" + name + ".ini";
-    remove(path.c_str());
-    return path;
-}
-
 // Loads the text as the whole file (nullptr: no file at all) into a record
 // that load must set field by field.
 void load_text(const std::string& name, const char* text)
 {
-    std::string path = temp_file(name);
+    std::string path = temp_path(name);
     if (text)
         write_file(path, text);
     strcpy(ini_path, path.c_str());
@@ -42,7 +35,7 @@ void load_text(const std::string& name, const char* text)
 // The record as a fresh file shows it: every saved field, in the saved order.
 std::string saved_fresh(const char* name)
 {
-    std::string path = temp_file(name);
+    std::string path = temp_path(name);
     strcpy(ini_path, path.c_str());
     settings_save();
     return read_file(path);
@@ -269,7 +262,7 @@ TEST(Settings, NativeWriterLimits)
         {"[OTHER]\r\nk=v\r\n", "[OTHER]\r\nk=v\r\n[CONFIG]\r\nK=v\r\n"},
         {"[OTHER]\r\nk=v", "[OTHER]\r\nk=v\r\n[CONFIG]\r\nK=v\r\n"},
     };
-    std::string path = temp_file("limits");
+    std::string path = temp_path("limits");
     for (const auto& row : rows) {
         write_file(path, row.before);
         ini_write_text(path.c_str(), "CONFIG", "K", " v");

@@ -4,6 +4,9 @@
 
 #include <string>
 
+// A path of this process's own under the temp folder, with nothing there yet.
+std::string temp_path(const std::string& name);
+
 // Returns the directory's path with a trailing separator.
 std::string make_temp_dir(const std::string& name);
 

@@ -36,32 +36,6 @@ TEST(Text, DecimalParsingNeverOverflows)
         EXPECT_EQ(row.value, text_parse_decimal(row.text)) << '"' << row.text << '"';
 }
 
-TEST(Text, ThirtyTwoBitParsingIsHeldToItsRange)
-{
-    EXPECT_EQ(INT32_MAX, text_parse_decimal32("2147483648"));
-    EXPECT_EQ(INT32_MIN, text_parse_decimal32("-2147483649"));
-    EXPECT_EQ(-1, text_parse_decimal32("-1"));
-}
-
-TEST(Text, CopyCutsAtTheCapacity)
-{
-    char target[5];
-    for (const char* source : {"", "abc", "abcd", "abcde", "abcdefgh"}) {
-        memset(target, 'Z', sizeof target);
-        text_copy(target, sizeof target, source);
-        EXPECT_EQ(std::string(source).substr(0, 4), target);
-    }
-}
-
-TEST(Text, LeadBytesOfCodePage932)
-{
-    int leads = 0;
-    for (int byte = 0; byte < 256; byte++)
-        leads += text_is_lead_byte((unsigned char)byte);
-    EXPECT_EQ(31 + 29, leads); // 0x81..0x9F and 0xE0..0xFC
-    EXPECT_FALSE(text_is_lead_byte(0xA0)); // half-width katakana stand alone
-}
-
 // The literals of the program are code page 932 bytes, not UTF-8.
 TEST(Text, LiteralsAreCodePage932)
 {
@@ -91,14 +65,6 @@ TEST(Text, ProgramDirectoryAndIniPath)
         EXPECT_STREQ(row.directory, program_directory) << row.program;
         EXPECT_EQ(std::string(row.directory) + "corvina.ini", ini_path);
     }
-}
-
-TEST(Text, OverlongProgramPathIsCut)
-{
-    std::string program = "C:\\" + std::string(300, 'd') + "\\corvina.exe";
-    settings_locate(program.c_str());
-    EXPECT_EQ(260u, strlen(program_directory));
-    EXPECT_EQ(260u, strlen(ini_path));
 }
 
 } // namespace

@@ -38,11 +38,6 @@ class SeenStore : public testing::Test
         text_copy(program_directory, sizeof program_directory, dir.c_str());
     }
 
-    void TearDown() override
-    {
-        uidl_free();
-    }
-
     // One check; returns true when it ended with QUIT answered.
     static bool check(const Pop3Peer& peer)
     {
@@ -114,32 +109,6 @@ TEST_F(SeenStore, UnseenIdsCountWithTheirListSizes)
     }
 }
 
-// Listings the store cannot hold fail the check.
-TEST_F(SeenStore, RefusedListings)
-{
-    Pop3Peer many;
-    for (int i = 0; i <= 5000; i++)
-        many.messages.push_back({"m" + std::to_string(i), 1});
-    const struct {
-        Pop3Peer mailbox;
-        const char* text;
-    } rows[] = {
-        {mailbox({{std::string(71, 'i'), 10}}), "UIDLエラー"},
-        {mailbox({{"a", 5}, {"b", -5}}), "LISTエラー"}, // no message is smaller than empty
-        {many, "LISTエラー"},                           // the 5001st
-    };
-    uidl_load();
-    for (const auto& row : rows) {
-        EXPECT_FALSE(check(row.mailbox));
-        EXPECT_STREQ(row.text, session.error_text);
-        EXPECT_FALSE(uidl_store.listing_complete);
-        EXPECT_EQ(std::string::npos, fake.sent.find("QUIT"));
-    }
-    many.messages.pop_back();
-    EXPECT_TRUE(check(many));
-    EXPECT_EQ(5000, session.message_count);
-}
-
 TEST_F(SeenStore, CommittedFileIsTheListingInServerOrder)
 {
     write_file(dir + "uidl.txt", "gone\r\nb\r\n");
@@ -158,47 +127,12 @@ TEST_F(SeenStore, CommittedFileIsTheListingInServerOrder)
     EXPECT_EQ("", read_file(dir + "uidl.txt"));
 }
 
-TEST_F(SeenStore, AcknowledgeWithoutACompleteListingLeavesTheFile)
-{
-    write_file(dir + "uidl.txt", "old\r\n");
-    uidl_load();
-    uidl_commit(); // no check at all
-    EXPECT_EQ("old\r\n", read_file(dir + "uidl.txt"));
-
-    Pop3Peer failing = mailbox({{"new", 1}});
-    failing.refuse = "UIDL";
-    EXPECT_FALSE(check(failing));
-    uidl_commit();
-    EXPECT_EQ("old\r\n", read_file(dir + "uidl.txt"));
-
-    // A complete listing is lost once the next check sends LIST.
-    ASSERT_TRUE(check(mailbox({{"new", 1}})));
-    failing.refuse = "QUIT";
-    EXPECT_FALSE(check(failing));
-    EXPECT_TRUE(uidl_store.listing_complete); // its listing did complete
-    failing.refuse = "LIST";
-    EXPECT_FALSE(check(failing));
-    uidl_commit();
-    EXPECT_EQ("old\r\n", read_file(dir + "uidl.txt"));
-}
-
 TEST_F(SeenStore, AbsentStoreAcceptsListingsAndCountsNothing)
 {
     ASSERT_TRUE(check(mailbox({{"a", 1}, {"b", 2}})));
     EXPECT_EQ(0, session.message_count);
     uidl_commit();
     EXPECT_EQ("<missing>", read_file(dir + "uidl.txt"));
-}
-
-TEST_F(SeenStore, LoadTwiceKeepsTheStore)
-{
-    write_file(dir + "uidl.txt", "a\r\n");
-    uidl_load();
-    ASSERT_TRUE(check(mailbox({{"b", 1}})));
-    uidl_commit();
-    write_file(dir + "uidl.txt", "z\r\n");
-    uidl_load(); // already there: the file is not read again
-    EXPECT_EQ(std::vector<std::string>{"b"}, seen_ids());
 }
 
 // A save that fails leaves the old file whole; the seen set in memory has
