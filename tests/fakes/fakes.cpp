@@ -206,7 +206,6 @@ int env_expand(const char* text, char* out, int capacity)
 
 int sheet_show(void)
 {
-    fake.sheet_shows++;
     if (fake.while_sheet_open)
         fake.while_sheet_open();
     return 0;

@@ -51,7 +51,6 @@ struct FakeWorld {
     int timeout_ticks;
 
     // Settings sheet and account page.
-    int sheet_shows;
     std::function<void()> while_sheet_open; // runs inside sheet_show
     int account_controls_enabled;           // -1 before any call
     int sheet_buttons_enabled;

@@ -239,11 +239,6 @@ const Scenario SCENARIOS[] = {
      {{"tick serve:0!PASS", "RetryWait ERROR '-ERR PASS refused\r\n' starts=1 tick"},
       {"pause tick*100",
        "Idle WAIT '定期ﾁｪｯｸ停止中' starts=1 minute paused log='-ERR PASS refused'"}}},
-    {"stop_if_msg",
-     "STOP_IF_MSG=1;INTERVAL=3",
-     {{"tick serve:2 minute*9",
-       "Idle ARRIVE '2 通のメール (2000 バイト)' starts=1 blink tick minute"},
-      {"check serve:0 minute*3", "Checking CHECK 'サーバーとの通信中...' starts=3 closes=2 tick"}}},
     {"mail_program_ends_a_stop_if_msg_hold",
      "STOP_IF_MSG=1;INTERVAL=3;MAILER=mail.exe",
      {{"tick serve:2 mail mail-ends tick minute*3",
@@ -267,10 +262,6 @@ const Scenario SCENARIOS[] = {
        "Idle NORMAL '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1 popup-window"},
       {"tick", "Idle ARRIVE '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1 "
                "popup-window"}}},
-    {"popup_without_auto_close",
-     "USE_POPUPDLG=1",
-     {{"tick serve:1 tick*1000", "Idle ARRIVE '1 通のメール (1000 バイト)' starts=1 blink tick "
-                                 "minute popup=1+ popup-window"}}},
     {"acknowledge_in_idle",
      "USE_POPUPDLG=1",
      {{"tick serve:2 ack", "Idle NORMAL 'corvina' starts=1 minute popup=1 popup-window log='2 "
@@ -358,16 +349,6 @@ const Scenario SCENARIOS[] = {
       {"minute*5 serve:2x1500",
        "Idle ARRIVE '2 通のメール (3Kバイト)' starts=3 hides=2 blink tick minute popup=2+ "
        "balloons=2 sounds=2:ding.wav compacted=1 popup-window controls=11"}}},
-    // Acknowledged while the sheet is open, what the test found counts as told.
-    {"connection_test_acknowledged",
-     "USE_BALOON=1",
-     {{"sheet:check+serve:2x1500+ack",
-       "Idle NORMAL 'corvina' starts=1 hides=2 minute compacted=1 controls=11 log='2 通のメール "
-       "(3Kバイト)' sheet=[Testing WAIT 'サーバーとの通信中...' starts=1 closes=0 tick controls=00 "
-       "| SettingsOpen ARRIVE '2 通のメール (3Kバイト)' starts=1 tick controls=11 | SettingsOpen "
-       "ARRIVE '2 通のメール (3Kバイト)' starts=1 tick controls=11]"},
-      {"minute*5 serve:2x1500",
-       "Idle ARRIVE '2 通のメール (3Kバイト)' starts=2 hides=2 minute compacted=1 controls=11"}}},
     {"connection_test_aborted_or_timed_out",
      "",
      {{"sheet:check+check+check+tick*60",

@@ -25,14 +25,11 @@ TEST(ServerAddress, HostAndPort)
         {"pop.example.com:2110", SECURITY_TLS, "pop.example.com", 2110},
         {"127.0.0.1:995", SECURITY_NONE, "127.0.0.1", 995},
         {"host:1", SECURITY_NONE, "host", 1},
-        {"host:00995", SECURITY_NONE, "host", 995},
         // Not a port: the whole text is the name, which fails its lookup.
         {"host:0", SECURITY_NONE, "host:0", 110},
         {"host:65536", SECURITY_NONE, "host:65536", 110},
         {"host:99999999999", SECURITY_TLS, "host:99999999999", 995},
-        {":995", SECURITY_NONE, ":995", 110},
         {"host:99x", SECURITY_NONE, "host:99x", 110},
-        {"a:b:110", SECURITY_NONE, "a:b:110", 110},
         {longest_host + ":65535", SECURITY_NONE, longest_host, 65535},
     };
     for (const auto& row : rows) {
