@@ -94,8 +94,6 @@ void net_start_tls(void)
     fake.tls_starts++;
 }
 
-// Tray, popup and menu.
-
 void tray_set_icon(IconSlot slot)
 {
     fake.icon = slot;
@@ -156,8 +154,6 @@ void menu_set_paused(bool paused)
     fake.menu_paused = paused;
 }
 
-// Main window and process.
-
 unsigned main_window_set_timer(unsigned id, unsigned)
 {
     (id == TICK_TIMER_ID ? fake.tick_timer_running : fake.minute_timer_running) = true;
@@ -202,8 +198,6 @@ int env_expand(const char* text, char* out, int capacity)
     return expanded.size() < (size_t)capacity ? 0 : -1;
 }
 
-// Settings sheet and account page.
-
 int sheet_show(void)
 {
     if (fake.while_sheet_open)
@@ -220,8 +214,6 @@ void account_enable_controls(int enable)
 {
     fake.account_controls_enabled = enable;
 }
-
-// Mail program process.
 
 bool start_mail_program(const char* command)
 {

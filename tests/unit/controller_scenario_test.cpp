@@ -349,6 +349,16 @@ const Scenario SCENARIOS[] = {
       {"minute*5 serve:2x1500",
        "Idle ARRIVE '2 通のメール (3Kバイト)' starts=3 hides=2 blink tick minute popup=2+ "
        "balloons=2 sounds=2:ding.wav compacted=1 popup-window controls=11"}}},
+    // Acknowledged while the sheet is open, what the test found counts as told.
+    {"connection_test_acknowledged",
+     "USE_BALOON=1",
+     {{"sheet:check+serve:2x1500+ack",
+       "Idle NORMAL 'corvina' starts=1 hides=2 minute compacted=1 controls=11 log='2 通のメール "
+       "(3Kバイト)' sheet=[Testing WAIT 'サーバーとの通信中...' starts=1 closes=0 tick controls=00 "
+       "| SettingsOpen ARRIVE '2 通のメール (3Kバイト)' starts=1 tick controls=11 | SettingsOpen "
+       "ARRIVE '2 通のメール (3Kバイト)' starts=1 tick controls=11]"},
+      {"minute*5 serve:2x1500",
+       "Idle ARRIVE '2 通のメール (3Kバイト)' starts=2 hides=2 minute compacted=1 controls=11"}}},
     {"connection_test_aborted_or_timed_out",
      "",
      {{"sheet:check+check+check+tick*60",

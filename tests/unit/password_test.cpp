@@ -79,18 +79,6 @@ TEST(Password, KnownTextsOfThisEncoding)
     }
 }
 
-TEST(Password, GeneratorSequence)
-{
-    // The 522nd draw comes after one more refresh of all 521 words.
-    mseq_seed(12345);
-    uint32_t draws[522];
-    for (uint32_t& draw : draws)
-        draw = mseq_next();
-    EXPECT_EQ(824270963u, draws[0]);
-    EXPECT_EQ(1444788245u, draws[520]);
-    EXPECT_EQ(2307015868u, draws[521]);
-}
-
 // A character outside the alphabet reads as 'A', the value zero.
 TEST(Password, ForeignCharactersCountAsZero)
 {

@@ -116,8 +116,6 @@ const Transcript TRANSCRIPTS[] = {
      "USER bob\r\n",
      GREETING + "USER bob\r\n-ERR 0123456789012345678901234567890123456789012345678901234567890123\r\n",
      "-ERR 0123456789012345678901234567890123456789012345678901234567", 0, 0, {}},
-    {"lower_case_ok_is_negative", 0, {"+ok hello\r\n"}, "", "+ok hello\r\n", "+ok hello\r\n",
-     0, 0, {}},
     {"apop_digest_of_the_time_stamp", APOP,
      {APOP_GREETING, "+OK maildrop has 1 message\r\n", "+OK 1 369\r\n", "+OK\r\n"},
      "APOP bob 3f18b52881e44c0cc6067f46e0ced7bc\r\nSTAT\r\nQUIT\r\n",

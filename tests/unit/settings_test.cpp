@@ -86,6 +86,7 @@ TEST(Settings, NumbersAreHeldToTheirRangesOnLoad)
         {"POPUPDLG_X=-1", offsetof(Settings, POPUPDLG_X), 0},
         {"POPUPDLG_X=7", offsetof(Settings, POPUPDLG_X), 6},
         {"POPUPDLG_Y=100", offsetof(Settings, POPUPDLG_Y), 6},
+        {"POPUPDLG_Y=-1", offsetof(Settings, POPUPDLG_Y), 0},
         {"AUTO_POPUP_CLOSE_TIME=0", offsetof(Settings, AUTO_POPUP_CLOSE_TIME), 1},
         {"AUTO_POPUP_CLOSE_TIME=100", offsetof(Settings, AUTO_POPUP_CLOSE_TIME), 99},
         // INTERVAL has only a floor of three, compared unsigned.

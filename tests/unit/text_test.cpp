@@ -32,6 +32,13 @@ TEST(Text, DecimalParsingNeverOverflows)
         EXPECT_EQ(row.value, text_parse_decimal(row.text)) << '"' << row.text << '"';
 }
 
+TEST(Text, CopyCutsAtTheCapacity)
+{
+    char target[5];
+    text_copy(target, sizeof target, "abcde");
+    EXPECT_STREQ("abcd", target);
+}
+
 // The literals of the program are code page 932 bytes, not UTF-8.
 TEST(Text, LiteralsAreCodePage932)
 {
