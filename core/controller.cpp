@@ -3,7 +3,9 @@
 // Time is counted in ticks of two window timers: 500 ms and 60 s. In Idle
 // only the minute timer runs (and the tick timer while new mail blinks); in
 // every other state only the tick timer. Settings are compared unsigned, so
-// N seconds are N * 2 ticks in 32-bit arithmetic.
+// N seconds are N * 2 ticks in 32-bit arithmetic. A negative time or count
+// (an INI file edited by hand, an entry the sheet let through) counts as
+// zero: read unsigned, it would wait some 50 days or retry without end.
 #include "core/controller.h"
 
 #include <string.h>
@@ -29,9 +31,14 @@ static const char TIP_IDLE[] = "corvina";
 static const char TIP_CHECKING[] = "サーバーとの通信中...";
 static const char TEXT_ABORTED[] = "処理を中止しました";
 
+static uint32_t not_negative(int32_t value)
+{
+    return value < 0 ? 0 : (uint32_t)value;
+}
+
 static uint32_t seconds_to_ticks(int32_t seconds)
 {
-    return (uint32_t)seconds * 1000u / TICK_TIMER_MS;
+    return not_negative(seconds) * 1000u / TICK_TIMER_MS;
 }
 
 static void start_tick_timer(void)
@@ -153,7 +160,7 @@ static bool begin_check(void)
 static void retry_or_idle(void)
 {
     controller.retry_count++;
-    if (controller.retry_count <= (uint32_t)settings.RETRY_MAX) {
+    if (controller.retry_count <= not_negative(settings.RETRY_MAX)) {
         enter_state(RetryWait);
     } else {
         hide_main_window_once();
@@ -243,7 +250,7 @@ static void check_now(void)
 {
     controller.notified_size = 0;
     controller.notified_count = 0;
-    controller.retry_count = (uint32_t)settings.RETRY_MAX;
+    controller.retry_count = not_negative(settings.RETRY_MAX);
     if (begin_check()) {
         hide_main_window_once();
         report_outcome();

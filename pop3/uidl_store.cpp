@@ -128,8 +128,9 @@ int uidl_on_uidl_line(const char* line)
         return -1;
     const char* id = space + 1;
     int32_t slot = uidl_store.count[1 - uidl_store.current];
-    // A listing longer than the store is refused like an over-long id.
-    if (strlen(id) > UIDL_ID_MAX || slot >= UIDL_MAX_IDS)
+    // A listing longer than the store is refused like an over-long id, and
+    // so is an id with a line break: uidl.txt would give it back as two.
+    if (strlen(id) > UIDL_ID_MAX || strpbrk(id, "\r\n") || slot >= UIDL_MAX_IDS)
         return -1;
 
     uint32_t hash = uidl_hash(id);

@@ -2,7 +2,7 @@
 //
 // The keys are read and written in one fixed order, the order of the table
 // below; a new file therefore lists them in that order. Text values are cut
-// at their field's capacity; four numbers are held to their ranges on load.
+// at their field's capacity; some numbers are held to their ranges on load.
 // SECURITY, the last key, is written only when it is not its default, so a
 // file saved with the default holds the same 29 keys, byte for byte.
 #include "settings/settings.h"
@@ -34,7 +34,8 @@ enum KeyKind {
 // A range applied on load; min > max means none.
 struct KeyRange {
     int32_t min, max;
-    bool is_unsigned_floor; // INTERVAL: only a lower bound, compared unsigned
+    bool is_unsigned_floor;    // INTERVAL: only a lower bound, compared unsigned
+    bool negative_is_fallback; // a time or count below zero: the default instead
 };
 
 struct KeySpec {
@@ -50,8 +51,11 @@ struct KeySpec {
 #define NUMBER(name) offsetof(Settings, name), 0
 #define ICON(slot) offsetof(Settings, icon_file) + (slot)*PATH_CAPACITY, PATH_CAPACITY
 
-static const KeyRange NO_RANGE = {1, 0, false};
-static const KeyRange SECURITY_RANGE = {SECURITY_NONE, SECURITY_STLS, false};
+static const KeyRange NO_RANGE = {1, 0, false, false};
+// A wait or a retry count cannot be negative; above the sheet's range a
+// hand-written value may be meant and stays.
+static const KeyRange NOT_NEGATIVE = {1, 0, false, true};
+static const KeyRange SECURITY_RANGE = {SECURITY_NONE, SECURITY_STLS, false, false};
 
 static const KeySpec KEYS[] = {
     {"SERVER", KEY_TEXT, FIELD(SERVER), 0, NO_RANGE},
@@ -59,10 +63,10 @@ static const KeySpec KEYS[] = {
     {"PASSWORD", KEY_PASSWORD, FIELD(PASSWORD), 0, NO_RANGE},
     {"USEAPOP", KEY_BOOL, NUMBER(USEAPOP), 1, NO_RANGE},
     {"USEUIDL", KEY_BOOL, NUMBER(USEUIDL), 0, NO_RANGE},
-    {"INTERVAL", KEY_INT, NUMBER(INTERVAL), 5, {3, 0, true}},
-    {"STARTUP_WAIT", KEY_INT, NUMBER(STARTUP_WAIT), 3, NO_RANGE},
-    {"RETRY_MAX", KEY_INT, NUMBER(RETRY_MAX), 3, NO_RANGE},
-    {"RETRY_INTERVAL", KEY_INT, NUMBER(RETRY_INTERVAL), 10, NO_RANGE},
+    {"INTERVAL", KEY_INT, NUMBER(INTERVAL), 5, {3, 0, true, false}},
+    {"STARTUP_WAIT", KEY_INT, NUMBER(STARTUP_WAIT), 3, NOT_NEGATIVE},
+    {"RETRY_MAX", KEY_INT, NUMBER(RETRY_MAX), 3, NOT_NEGATIVE},
+    {"RETRY_INTERVAL", KEY_INT, NUMBER(RETRY_INTERVAL), 10, NOT_NEGATIVE},
     {"MAILER", KEY_TEXT, FIELD(MAILER), 0, NO_RANGE},
     {"USE_SOUND", KEY_BOOL, NUMBER(USE_SOUND), 0, NO_RANGE},
     {"SOUND_FILE", KEY_TEXT, FIELD(SOUND_FILE), 0, NO_RANGE},
@@ -72,8 +76,8 @@ static const KeySpec KEYS[] = {
     {"POPUPDLG_TEXT_COLOR", KEY_INT, NUMBER(POPUPDLG_TEXT_COLOR), 0, NO_RANGE},     // black
     {"POPUPDLG_BACK_COLOR", KEY_INT, NUMBER(POPUPDLG_BACK_COLOR), 65535, NO_RANGE}, // yellow
     {"USE_SYSTEMCOLOR", KEY_BOOL, NUMBER(USE_SYSTEMCOLOR), 0, NO_RANGE},
-    {"POPUPDLG_X", KEY_INT, NUMBER(POPUPDLG_X), 6, {0, 6, false}},
-    {"POPUPDLG_Y", KEY_INT, NUMBER(POPUPDLG_Y), 6, {0, 6, false}},
+    {"POPUPDLG_X", KEY_INT, NUMBER(POPUPDLG_X), 6, {0, 6, false, false}},
+    {"POPUPDLG_Y", KEY_INT, NUMBER(POPUPDLG_Y), 6, {0, 6, false, false}},
     {"USE_BALOON", KEY_BOOL, NUMBER(USE_BALOON), 0, NO_RANGE},
     {"POPUP_ICON", KEY_TEXT, ICON(POPUP_ICON), 0, NO_RANGE},
     {"NORMAL_ICON", KEY_TEXT, ICON(NORMAL_ICON), 0, NO_RANGE},
@@ -82,7 +86,7 @@ static const KeySpec KEYS[] = {
     {"ERROR_ICON", KEY_TEXT, ICON(ERROR_ICON), 0, NO_RANGE},
     {"WAIT_ICON", KEY_TEXT, ICON(WAIT_ICON), 0, NO_RANGE},
     {"AUTO_POPUP_CLOSE", KEY_BOOL, NUMBER(AUTO_POPUP_CLOSE), 0, NO_RANGE},
-    {"AUTO_POPUP_CLOSE_TIME", KEY_INT, NUMBER(AUTO_POPUP_CLOSE_TIME), 30, {1, 99, false}},
+    {"AUTO_POPUP_CLOSE_TIME", KEY_INT, NUMBER(AUTO_POPUP_CLOSE_TIME), 30, {1, 99, false, false}},
     {"SECURITY", KEY_OPTIONAL, NUMBER(SECURITY), SECURITY_NONE, SECURITY_RANGE},
 };
 
@@ -97,8 +101,11 @@ static int32_t* number_field(const KeySpec& entry)
     return (int32_t*)((char*)&settings + entry.offset);
 }
 
-static int32_t apply_range(int32_t value, KeyRange range)
+static int32_t apply_range(int32_t value, const KeySpec& entry)
 {
+    KeyRange range = entry.range;
+    if (range.negative_is_fallback && value < 0)
+        return entry.fallback;
     if (range.is_unsigned_floor)
         return (uint32_t)value < (uint32_t)range.min ? range.min : value;
     if (range.min > range.max)
@@ -162,8 +169,8 @@ void settings_load(void)
         case KEY_BOOL:
         case KEY_INT:
         case KEY_OPTIONAL:
-            *number_field(entry) = apply_range(
-                ini_read_int(ini_path, SECTION, entry.key, entry.fallback), entry.range);
+            *number_field(entry) =
+                apply_range(ini_read_int(ini_path, SECTION, entry.key, entry.fallback), entry);
             break;
         }
     }

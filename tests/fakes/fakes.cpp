@@ -8,7 +8,10 @@
 #include "core/main_window.h"
 #include "core/sound.h"
 #include "pop3/net.h"
+#include "pop3/receiver.h"
 #include "pop3/session.h"
+#include "pop3/uidl_store.h"
+#include "settings/settings.h"
 #include "tray/menu.h"
 #include "tray/popup.h"
 #include "tray/tray.h"
@@ -25,6 +28,14 @@ void fakes_reset(void)
     fake.account_controls_enabled = -1;
     fake.sheet_buttons_enabled = -1;
     fake.popup_enabled = true;
+    uidl_free();
+    settings_reset();
+    strcpy(settings.SERVER, "pop.example.com");
+    strcpy(settings.ACCOUNT, "bob");
+    strcpy(settings.plain_password, "secret");
+    settings.USEAPOP = 0;
+    session = SessionResult();
+    pop_reset();
 }
 
 uint32_t clock_ticks(void)
@@ -82,8 +93,6 @@ void net_start_tls(void)
 {
     fake.tls_starts++;
 }
-
-// Tray, popup and menu.
 
 void tray_set_icon(IconSlot slot)
 {
@@ -145,13 +154,8 @@ void menu_set_paused(bool paused)
     fake.menu_paused = paused;
 }
 
-// Main window and process.
-
 unsigned main_window_set_timer(unsigned id, unsigned)
 {
-    if (fake.timers_fail)
-        return 0;
-    fake.timer_starts++;
     (id == TICK_TIMER_ID ? fake.tick_timer_running : fake.minute_timer_running) = true;
     return id;
 }
@@ -194,11 +198,8 @@ int env_expand(const char* text, char* out, int capacity)
     return expanded.size() < (size_t)capacity ? 0 : -1;
 }
 
-// Settings sheet and account page.
-
 int sheet_show(void)
 {
-    fake.sheet_shows++;
     if (fake.while_sheet_open)
         fake.while_sheet_open();
     return 0;
@@ -213,8 +214,6 @@ void account_enable_controls(int enable)
 {
     fake.account_controls_enabled = enable;
 }
-
-// Mail program process.
 
 bool start_mail_program(const char* command)
 {
@@ -236,4 +235,42 @@ bool poll_mail_program(void)
 void close_mail_program_handles(void)
 {
     fake.mail_program_handle_closes++;
+}
+
+// The in-process server.
+
+static std::string reply_to(const Pop3Peer& peer, const std::string& verb)
+{
+    if (verb == peer.refuse)
+        return "-ERR " + verb + " refused\r\n";
+    std::string listing = "+OK\r\n";
+    uint64_t total = 0; // sizes may be any a server could claim: wrap, do not overflow
+    for (size_t i = 0; i < peer.messages.size(); i++) {
+        const PeerMessage& message = peer.messages[i];
+        total += (uint64_t)message.size;
+        listing += std::to_string(i + 1) + " " +
+                   (verb == "LIST" ? std::to_string(message.size) : message.uid) + "\r\n";
+    }
+    if (verb == "STAT")
+        return "+OK " + std::to_string(peer.messages.size()) + " " + std::to_string(total) + "\r\n";
+    return verb == "LIST" || verb == "UIDL" ? listing + ".\r\n" : "+OK\r\n";
+}
+
+bool pop3_peer_serve(const Pop3Peer& peer)
+{
+    size_t answered = fake.sent.size();
+    std::string reply = peer.greeting;
+    for (;;) {
+        pop_receive(reply.data(), (int)reply.size());
+        if (session.error_kind != ERROR_NONE || fake.sent.size() == answered)
+            return false;
+        size_t end = fake.sent.find("\r\n", answered);
+        std::string command = fake.sent.substr(answered, end + 2 - answered);
+        answered = end + 2;
+        reply = reply_to(peer, command.substr(0, command.find_first_of(" \r")));
+        if (command == "QUIT\r\n") {
+            pop_receive(reply.data(), (int)reply.size());
+            return session.error_kind == ERROR_NONE;
+        }
+    }
 }

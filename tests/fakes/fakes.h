@@ -2,7 +2,8 @@
 // the tray, popup and menu, the main window's timers, the connection layer,
 // the settings sheet, the mail program process, sound and the clock. Tests
 // read what was recorded, script what the platform answers, and start clean
-// with fakes_reset.
+// with fakes_reset, which also sets a mailbox account (bob, secret, USER/PASS
+// at pop.example.com) with no session and no seen set.
 #pragma once
 
 #include <stdint.h>
@@ -38,8 +39,6 @@ struct FakeWorld {
 
     // Main window and process.
     bool tick_timer_running, minute_timer_running;
-    bool timers_fail; // main_window_set_timer answers 0
-    int timer_starts;
     int main_window_hides;
     int heap_compactions;
     std::vector<std::string> error_boxes; // "caption: text"
@@ -52,7 +51,6 @@ struct FakeWorld {
     int timeout_ticks;
 
     // Settings sheet and account page.
-    int sheet_shows;
     std::function<void()> while_sheet_open; // runs inside sheet_show
     int account_controls_enabled;           // -1 before any call
     int sheet_buttons_enabled;
@@ -67,3 +65,21 @@ struct FakeWorld {
 extern FakeWorld fake;
 
 void fakes_reset(void);
+
+// The server side of one POP3 session, played in-process: it answers each
+// command corvina hands to net_send, through pop_receive, the way a real
+// server would. Tests use it to run whole checks without a socket.
+struct PeerMessage {
+    std::string uid;
+    int64_t size;
+};
+
+struct Pop3Peer {
+    std::string greeting = "+OK ready <1.2@test>\r\n";
+    std::vector<PeerMessage> messages;
+    std::string refuse; // a command verb ("PASS", "LIST", ...) answered with -ERR
+};
+
+// Plays a session from the greeting until QUIT is answered or the session
+// fails. Returns true when QUIT was answered.
+bool pop3_peer_serve(const Pop3Peer& peer);

@@ -8,17 +8,16 @@
 #include <string>
 
 #include "core/controller.h"
+#include "core/text.h"
 #include "pop3/session.h"
 #include "pop3/uidl_store.h"
 #include "settings/settings.h"
 #include "tests/fakes/fakes.h"
-#include "tests/fakes/pop3_peer.h"
+#include "tests/unit/temp_dir.h"
 #include "tray/popup.h"
 
 namespace
 {
-
-const char TIP_CHECKING[] = "サーバーとの通信中...";
 
 Pop3Peer mailbox(int count, int64_t size_each = 1000)
 {
@@ -30,39 +29,19 @@ Pop3Peer mailbox(int count, int64_t size_each = 1000)
 
 class CheckScenario : public testing::Test
 {
-  protected:
+  public:
     void SetUp() override
     {
         fakes_reset();
-        uidl_free();
-        settings_reset();
-        strcpy(settings.SERVER, "pop.example.com");
-        strcpy(settings.ACCOUNT, "bob");
-        strcpy(settings.plain_password, "secret");
-        settings.USEAPOP = 0;
         settings.STARTUP_WAIT = 0;
-        session = SessionResult();
-        controller = Controller();
+        // Whatever an earlier run of the loop left, init_controller starts afresh.
+        memset(&session, 0x5A, sizeof session);
+        memset(&controller, 0x5A, sizeof controller);
+        controller.tick_timer = controller.minute_timer = 0;
+        controller.popup_close_pending = false;
         init_controller();
         main_window_not_yet_hidden = true;
         enter_startup_wait();
-    }
-
-    void TearDown() override
-    {
-        uidl_free();
-    }
-
-    static void ticks(int count)
-    {
-        for (int i = 0; i < count; i++)
-            dispatch_event(Tick);
-    }
-
-    static void minutes(int count)
-    {
-        for (int i = 0; i < count; i++)
-            dispatch_event(MinuteTick);
     }
 
     // The server answers, then closes the connection: the session is over.
@@ -73,178 +52,433 @@ class CheckScenario : public testing::Test
         pop3_peer_serve(peer);
         dispatch_event(SessionOver);
     }
-
-    // The first check, at the first tick, finds this mailbox.
-    static void first_check_finds(const Pop3Peer& peer)
-    {
-        ticks(1);
-        session_ends(peer);
-    }
 };
 
-TEST_F(CheckScenario, StartupWaitOfThreeSecondsChecksOnTheSixthTick)
+std::string sheet_world; // the worlds seen while the settings sheet was open
+
+// What the user sees and what the program asked of the platform, in one line:
+// state, icon, tip and connections started, then only what differs from rest.
+std::string world()
 {
-    settings.STARTUP_WAIT = 3;
-    enter_startup_wait();
-    EXPECT_EQ("起動時ウェイト中...", fake.tip);
-    EXPECT_TRUE(fake.tick_timer_running);
-    EXPECT_FALSE(fake.minute_timer_running);
-    ticks(5);
-    EXPECT_EQ(StartupWait, controller.state);
-    EXPECT_EQ(0, fake.net_starts);
-    ticks(1);
-    EXPECT_EQ(Checking, controller.state);
-    EXPECT_EQ(1, fake.net_starts);
-    EXPECT_EQ(CHECK_ICON, fake.icon);
-    EXPECT_EQ(TIP_CHECKING, fake.tip);
-    EXPECT_EQ(Checking, fake.menu_state);
-    EXPECT_FALSE(fake.popup_enabled);
+    static const char* const STATES[] = {"StartupWait",  "Idle",    "Checking",   "RetryWait",
+                                         "SettingsOpen", "Testing", "MailProgram"};
+    static const char* const ICONS[] = {"-", "POPUP", "NORMAL", "CHECK", "ARRIVE", "ERROR", "WAIT"};
+    std::string text = std::string(STATES[controller.state]) + " " + ICONS[fake.icon + 1] + " '" +
+                       fake.tip + "' starts=" + std::to_string(fake.net_starts);
+    auto add = [&text](bool shown, const std::string& what) {
+        if (shown)
+            text += " " + what;
+    };
+    CheckState state = controller.state;
+    add(fake.net_closes != fake.net_starts, "closes=" + std::to_string(fake.net_closes));
+    add(fake.menu_state != state, "menu=" + std::to_string(fake.menu_state));
+    add(fake.popup_enabled != (state == StartupWait || state == Idle || state == RetryWait),
+        "popup-enabled-wrong");
+    add(fake.main_window_hides != 1, "hides=" + std::to_string(fake.main_window_hides));
+    add(controller.blinking, "blink");
+    add(fake.tick_timer_running, "tick");
+    add(fake.minute_timer_running, "minute");
+    add(fake.menu_paused, "paused");
+    add(fake.popup_shows > 0,
+        "popup=" + std::to_string(fake.popup_shows) + (fake.popup_visible ? "+" : ""));
+    add(fake.popup_visible &&
+            (fake.popup_text != fake.tip || fake.popup_heading != "新着メールがあります。"),
+        "popup-text='" + fake.popup_heading + fake.popup_text + "'");
+    add(!fake.balloons.empty(), "balloons=" + std::to_string(fake.balloons.size()));
+    add(fake.sounds.size() > 1, "sounds=" + std::to_string(fake.sounds.size() - 1) + ":" +
+                                    (fake.sounds.empty() ? "" : fake.sounds.back()));
+    add(!fake.mail_program_command.empty(), "ran=" + fake.mail_program_command);
+    add(fake.mail_program_handle_closes > 0,
+        "handles-closed=" + std::to_string(fake.mail_program_handle_closes));
+    add(fake.heap_compactions > 0, "compacted=" + std::to_string(fake.heap_compactions));
+    add(fake.popup_exists, "popup-window");
+    add(fake.account_controls_enabled != -1 || fake.sheet_buttons_enabled != -1,
+        "controls=" + std::to_string(fake.account_controls_enabled) +
+            std::to_string(fake.sheet_buttons_enabled));
+    std::string log = fake.log; // its last line
+    if (log.size() >= 2 && log.compare(log.size() - 2, 2, "\r\n") == 0)
+        log.resize(log.size() - 2);
+    size_t line_end = log.rfind("\r\n");
+    log = log.substr(line_end == std::string::npos ? 0 : line_end + 2);
+    std::string tip = fake.tip.substr(0, fake.tip.find("\r\n"));
+    add(!log.empty() && log != tip, "log='" + log + "'"); // shown when it is not the tip
+    add(!fake.error_boxes.empty(),
+        "box='" + (fake.error_boxes.empty() ? "" : fake.error_boxes.back()) + "'");
+    add(!sheet_world.empty(), "sheet=[" + sheet_world + "]");
+    return text;
 }
 
-TEST_F(CheckScenario, StartupWaitOfZeroChecksOnTheFirstTick)
+// Steps: "tick", "minute" (either "*N" for N of them), "check", "ack",
+// "pause", "mail", "mail-ends", "launch-fails" (the mail program's),
+// "net-fails" (every connect), "popup-off", "no-password", "serve:N" for the
+// server's answer of N messages ("serve:NxS" of S bytes each; "serve:N!VERB"
+// refusing VERB), "late:N" for that answer arriving only if the connection
+// is still open, and "sheet:A+B" for the settings sheet, open while steps
+// A, B... run.
+void run_steps(const std::string& steps)
 {
-    ticks(1);
-    EXPECT_EQ(Checking, controller.state);
-}
-
-TEST_F(CheckScenario, CheckWithMailShowsCountAndSizeAndBlinks)
-{
-    first_check_finds(mailbox(3, 4000));
-    EXPECT_EQ(Idle, controller.state);
-    EXPECT_EQ("3 通のメール (12Kバイト)", fake.tip);
-    EXPECT_EQ(ARRIVE_ICON, fake.icon);
-    EXPECT_TRUE(controller.blinking);
-    EXPECT_TRUE(fake.minute_timer_running);
-    EXPECT_TRUE(fake.tick_timer_running); // for the blinking
-    EXPECT_EQ(1, fake.main_window_hides);
-    EXPECT_EQ(1, fake.net_closes);
-}
-
-TEST_F(CheckScenario, CheckWithoutMailRests)
-{
-    first_check_finds(mailbox(0));
-    EXPECT_EQ(Idle, controller.state);
-    EXPECT_EQ("新着メールはありません", fake.tip);
-    EXPECT_EQ(NORMAL_ICON, fake.icon);
-    EXPECT_FALSE(fake.tick_timer_running);
-    EXPECT_TRUE(fake.minute_timer_running);
-}
-
-TEST_F(CheckScenario, IntervalCountsAfreshOnEveryEntryIntoIdle)
-{
-    settings.INTERVAL = 5;
-    first_check_finds(mailbox(0));
-    minutes(4);
-    EXPECT_EQ(1, fake.net_starts);
-    minutes(1);
-    EXPECT_EQ(2, fake.net_starts);
-    session_ends(mailbox(0));
-
-    minutes(3);
-    toggle_pause(); // enters Idle twice
-    toggle_pause();
-    minutes(4);
-    EXPECT_EQ(2, fake.net_starts);
-    minutes(1);
-    EXPECT_EQ(3, fake.net_starts);
-}
-
-TEST_F(CheckScenario, FailingPeriodicSeriesMakesOnePlusRetryMaxAttempts)
-{
-    settings.RETRY_MAX = 3;
-    settings.RETRY_INTERVAL = 10;
-    settings.INTERVAL = 5;
-    Pop3Peer refusing = mailbox(1);
-    refusing.refuse = "PASS";
-
-    first_check_finds(refusing);
-    for (int attempt = 2; attempt <= 4; attempt++) {
-        SCOPED_TRACE(attempt);
-        EXPECT_EQ(RetryWait, controller.state);
-        EXPECT_EQ(ERROR_ICON, fake.icon);
-        EXPECT_EQ("-ERR PASS refused\r\n", fake.tip);
-        EXPECT_TRUE(fake.tick_timer_running);
-        EXPECT_FALSE(fake.minute_timer_running);
-        ticks(19);
-        EXPECT_EQ(attempt - 1, fake.net_starts);
-        ticks(1);
-        EXPECT_EQ(attempt, fake.net_starts);
-        session_ends(refusing);
+    size_t at = 0;
+    while (at < steps.size()) {
+        size_t end = steps.find(' ', at);
+        std::string step = steps.substr(at, end == std::string::npos ? end : end - at);
+        at = end == std::string::npos ? steps.size() : end + 1;
+        std::string verb = step.substr(0, step.find_first_of(":*"));
+        size_t star = verb == "sheet" ? std::string::npos : step.find('*');
+        int count = star == std::string::npos ? 1 : std::stoi(step.substr(star + 1));
+        for (int i = 0; i < count; i++) {
+            if (verb == "tick")
+                dispatch_event(Tick);
+            else if (verb == "minute")
+                dispatch_event(MinuteTick);
+            else if (verb == "check")
+                dispatch_event(CheckCommand);
+            else if (verb == "ack")
+                dispatch_event(Acknowledge);
+            else if (verb == "pause")
+                toggle_pause();
+            else if (verb == "mail")
+                dispatch_event(MailProgramRequest);
+            else if (verb == "mail-ends")
+                fake.mail_program_running = false;
+            else if (verb == "launch-fails")
+                fake.mail_program_fails_to_start = true;
+            else if (verb == "net-fails")
+                fake.net_start_error = "ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗";
+            else if (verb == "popup-off")
+                settings.USE_POPUPDLG = 0;
+            else if (verb == "no-password")
+                settings.plain_password[0] = '\0';
+            else if (verb == "sheet") {
+                static std::string inner;
+                inner = step.substr(6);
+                fake.while_sheet_open = [] {
+                    std::string seen;
+                    for (size_t from = 0, plus; from <= inner.size(); from = plus + 1) {
+                        plus = std::min(inner.find('+', from), inner.size());
+                        run_steps(inner.substr(from, plus - from));
+                        seen += (from == 0 ? "" : " | ") + world();
+                    }
+                    sheet_world = seen;
+                };
+                dispatch_event(SettingsCommand);
+            } else if (verb == "late") {
+                if (fake.net_starts > fake.net_closes) {
+                    pop3_peer_serve(mailbox(std::stoi(step.substr(5))));
+                    dispatch_event(SessionOver);
+                }
+            } else if (verb == "serve") {
+                size_t by = step.find('x'), refuse = step.find('!');
+                Pop3Peer peer =
+                    mailbox(std::stoi(step.substr(6)),
+                            by == std::string::npos ? 1000 : std::stoll(step.substr(by + 1)));
+                if (refuse != std::string::npos)
+                    peer.refuse = step.substr(refuse + 1);
+                CheckScenario::session_ends(peer);
+            } else
+                FAIL() << "unknown step " << step;
+        }
     }
-    EXPECT_EQ(Idle, controller.state);
-    EXPECT_EQ(ERROR_ICON, fake.icon);
-    ticks(100);
-    minutes(4);
-    EXPECT_EQ(4, fake.net_starts);
-
-    // The next periodic check starts a new series.
-    minutes(1);
-    EXPECT_EQ(5, fake.net_starts);
-    EXPECT_EQ(0u, controller.retry_count);
 }
 
-TEST_F(CheckScenario, WithoutRetriesAFailedCheckGoesStraightToIdle)
+struct Scenario {
+    const char* name;
+    const char* ini; // the [CONFIG] keys that differ from the fixture's, "KEY=value;..."
+    std::vector<std::pair<std::string, std::string>> steps; // steps, then the world after them
+};
+
+const Scenario SCENARIOS[] = {
+    {"startup_wait_of_three_seconds",
+     "STARTUP_WAIT=3",
+     {{"", "StartupWait - '起動時ウェイト中...' starts=0 hides=0 tick"},
+      {"tick*5", "StartupWait - '起動時ウェイト中...' starts=0 hides=0 tick"},
+      {"tick", "Checking CHECK 'サーバーとの通信中...' starts=1 closes=0 hides=0 tick"}}},
+    {"mail_then_none",
+     "",
+     {{"tick serve:3x4000", "Idle ARRIVE '3 通のメール (12Kバイト)' starts=1 blink tick minute"},
+      {"check serve:0", "Idle NORMAL '新着メールはありません' starts=2 minute"}}},
+    // The interval counts afresh at every entry into Idle.
+    {"interval",
+     "INTERVAL=5",
+     {{"tick serve:0 minute*4", "Idle NORMAL '新着メールはありません' starts=1 minute"},
+      {"minute", "Checking CHECK 'サーバーとの通信中...' starts=2 closes=1 tick"},
+      {"serve:0 minute*3 check serve:0 minute*4",
+       "Idle NORMAL '新着メールはありません' starts=3 minute"},
+      {"pause pause minute*4",
+       "Idle NORMAL '定期ﾁｪｯｸ再開' starts=3 minute log='新着メールはありません'"},
+      {"minute", "Checking CHECK 'サーバーとの通信中...' starts=4 closes=3 tick"}}},
+    // One series makes at most 1 + RETRY_MAX attempts.
+    {"failing_series",
+     "RETRY_MAX=3;RETRY_INTERVAL=10;INTERVAL=5",
+     {{"tick serve:1!PASS tick*19", "RetryWait ERROR '-ERR PASS refused\r\n' starts=1 tick"},
+      {"tick", "Checking CHECK 'サーバーとの通信中...' starts=2 closes=1 tick"},
+      {"serve:1!PASS tick*20 serve:1!PASS tick*20 serve:1!PASS",
+       "Idle ERROR '-ERR PASS refused\r\n' starts=4 minute"},
+      {"tick*100 minute*4", "Idle ERROR '-ERR PASS refused\r\n' starts=4 minute"},
+      {"minute", "Checking CHECK 'サーバーとの通信中...' starts=5 closes=4 tick"}}},
+    {"attempts_that_cannot_start",
+     "RETRY_MAX=1",
+     {{"net-fails tick", "RetryWait ERROR 'ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗' starts=1 hides=0 tick"},
+      {"tick*20", "Idle ERROR 'ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗' starts=2 minute"}}},
+    {"time_out_at_the_sixtieth_tick",
+     "RETRY_MAX=0",
+     {{"tick*60", "Checking CHECK 'サーバーとの通信中...' starts=1 closes=0 hides=0 tick"},
+      {"tick", "Idle ERROR 'タイムアウト発生' starts=1 closes=2 minute"}}},
+    {"check_command_while_checking_aborts",
+     "RETRY_MAX=3",
+     {{"tick check", "Idle ERROR '処理を中止しました' starts=1 minute"},
+      {"tick*100", "Idle ERROR '処理を中止しました' starts=1 minute"}}},
+    {"pause_holds_periodic_checks_only",
+     "INTERVAL=3",
+     {{"tick serve:0 pause minute*10",
+       "Idle WAIT '定期ﾁｪｯｸ停止中' starts=1 minute paused log='新着メールはありません'"},
+      {"check serve:0", "Idle WAIT '新着メールはありません' starts=2 minute paused"},
+      {"pause", "Idle NORMAL '定期ﾁｪｯｸ再開' starts=2 minute log='新着メールはありません'"},
+      {"minute*3", "Checking CHECK 'サーバーとの通信中...' starts=3 closes=2 tick"}}},
+    {"pause_drops_a_retry",
+     "",
+     {{"tick serve:0!PASS", "RetryWait ERROR '-ERR PASS refused\r\n' starts=1 tick"},
+      {"pause tick*100",
+       "Idle WAIT '定期ﾁｪｯｸ停止中' starts=1 minute paused log='-ERR PASS refused'"}}},
+    {"mail_program_ends_a_stop_if_msg_hold",
+     "STOP_IF_MSG=1;INTERVAL=3;MAILER=mail.exe",
+     {{"tick serve:2 mail mail-ends tick minute*3",
+       "Checking CHECK 'サーバーとの通信中...' starts=2 closes=1 hides=2 tick ran=mail.exe "
+       "handles-closed=1 compacted=1"}}},
+    // Blinking alternates from the resting icon; the popup closes itself
+    // after AUTO_POPUP_CLOSE_TIME and leaves the blinking.
+    {"blinking_and_popup_closing_itself",
+     "USE_POPUPDLG=1;AUTO_POPUP_CLOSE=1;AUTO_POPUP_CLOSE_TIME=2",
+     {{"tick serve:1",
+       "Idle ARRIVE '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1+ popup-window"},
+      {"tick",
+       "Idle NORMAL '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1+ popup-window"},
+      {"tick",
+       "Idle ARRIVE '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1+ popup-window"},
+      {"tick",
+       "Idle NORMAL '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1+ popup-window"},
+      {"tick",
+       "Idle NORMAL '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1 popup-window"},
+      {"tick",
+       "Idle NORMAL '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1 popup-window"},
+      {"tick", "Idle ARRIVE '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1 "
+               "popup-window"}}},
+    {"acknowledge_in_idle",
+     "USE_POPUPDLG=1",
+     {{"tick serve:2 ack", "Idle NORMAL 'corvina' starts=1 minute popup=1 popup-window log='2 "
+                           "通のメール (2000 バイト)'"},
+      {"minute*5 serve:2",
+       "Idle ARRIVE '2 通のメール (2000 バイト)' starts=2 minute popup=1 popup-window"},
+      {"minute*5 serve:2x1001", "Idle ARRIVE '2 通のメール (2002 バイト)' starts=3 blink tick "
+                                "minute popup=2+ popup-window"}}},
+    {"acknowledge_in_retry_wait",
+     "USE_POPUPDLG=1;INTERVAL=3",
+     {{"tick serve:2 minute*3 serve:2!PASS",
+       "RetryWait ERROR '-ERR PASS refused\r\n' starts=2 blink tick popup=1+ "
+       "popup-text='新着メールがあります。2 通のメール (2000 バイト)' popup-window"},
+      {"ack", "RetryWait ERROR '-ERR PASS refused\r\n' starts=2 tick popup=1 popup-window"}}},
+    // Announced once for the same count and size, again when they change.
+    {"announced_once",
+     "INTERVAL=3;USE_POPUPDLG=1;USE_BALOON=1;USE_SOUND=1;SOUND_FILE=%CORVINA_TEST%\\new.wav",
+     {{"tick serve:2", "Idle ARRIVE '2 通のメール (2000 バイト)' starts=1 blink tick minute "
+                       "popup=1+ balloons=1 sounds=1:C:\\test dir\\new.wav popup-window"},
+      {"minute*3 serve:2", "Idle ARRIVE '2 通のメール (2000 バイト)' starts=2 blink tick minute "
+                           "popup=1+ balloons=1 sounds=1:C:\\test dir\\new.wav popup-window"},
+      {"minute*3 serve:3", "Idle ARRIVE '3 通のメール (3Kバイト)' starts=3 blink tick minute "
+                           "popup=2+ balloons=2 sounds=2:C:\\test dir\\new.wav popup-window"}}},
+    // A failure at login leaves the figures of the last success; a failure
+    // after STAT leaves the new ones, which count as told.
+    {"after_a_failure",
+     "INTERVAL=3;RETRY_MAX=0;USE_BALOON=1",
+     {{"tick serve:2 minute*3 serve:2!PASS",
+       "Idle ERROR '-ERR PASS refused\r\n' starts=2 blink tick minute balloons=1"},
+      {"minute*3 serve:2",
+       "Idle ARRIVE '2 通のメール (2000 バイト)' starts=3 blink tick minute balloons=1"},
+      {"minute*3 serve:4!QUIT",
+       "Idle ERROR '-ERR QUIT refused\r\n' starts=4 blink tick minute balloons=1"},
+      {"minute*3 serve:4",
+       "Idle ARRIVE '4 通のメール (4Kバイト)' starts=5 blink tick minute balloons=1"}}},
+    // The mail program counts as taking note, and holds checking until it ends.
+    {"mail_program",
+     "INTERVAL=3;MAILER=\"C:\\Mail\\mail.exe\" /check",
+     {{"tick serve:2 mail", "MailProgram WAIT 'メールソフトを起動中です' starts=1 tick "
+                            "ran=\"C:\\Mail\\mail.exe\" /check log='2 通のメール (2000 バイト)'"},
+      {"tick*100 minute*10 check",
+       "MailProgram WAIT 'メールソフトを起動中です' starts=1 tick ran=\"C:\\Mail\\mail.exe\" "
+       "/check log='2 通のメール (2000 バイト)'"},
+      {"mail-ends tick minute*2",
+       "Idle NORMAL 'corvina' starts=1 hides=2 minute ran=\"C:\\Mail\\mail.exe\" /check "
+       "handles-closed=1 compacted=1 log='2 通のメール (2000 バイト)'"},
+      {"minute", "Checking CHECK 'サーバーとの通信中...' starts=2 closes=1 hides=2 tick "
+                 "ran=\"C:\\Mail\\mail.exe\" /check handles-closed=1 compacted=1"}}},
+    // After the mail program even the same mail is news, empty messages too.
+    {"mail_program_then_the_same_mail",
+     "MAILER=mail.exe;USE_BALOON=1",
+     {{"tick serve:1x0 mail mail-ends tick minute*5 serve:1x0",
+       "Idle ARRIVE '1 通のメール (0 バイト)' starts=2 hides=2 blink tick minute balloons=2 "
+       "ran=mail.exe handles-closed=1 compacted=1"}}},
+    {"mail_program_not_set",
+     "",
+     {{"tick serve:0 mail",
+       "Idle ERROR 'ﾒｰﾙｿﾌﾄが指定されていません' starts=1 minute log='新着メールはありません' "
+       "box='corvina エラー: メールソフトが設定されていません。'"}}},
+    {"mail_program_cannot_start",
+     "MAILER=missing.exe",
+     {{"launch-fails tick serve:0 mail",
+       "Idle ERROR 'ﾒｰﾙｿﾌﾄが起動できません' starts=1 minute log='新着メールはありません' "
+       "box='corvina エラー: メールソフトが起動できません。'"}}},
+    {"settings_sheet",
+     "USE_POPUPDLG=1",
+     {{"tick serve:1 sheet:tick*10+popup-off",
+       "Idle NORMAL 'corvina' starts=1 hides=2 minute popup=1 compacted=1 log='1 通のメール (1000 "
+       "バイト)' sheet=[SettingsOpen WAIT 'corvina' starts=1 tick popup=1 popup-window log='1 "
+       "通のメール (1000 バイト)' | SettingsOpen WAIT 'corvina' starts=1 tick popup=1 popup-window "
+       "log='1 通のメール (1000 バイト)']"},
+      {"sheet:", "Idle NORMAL 'corvina' starts=1 hides=3 minute popup=1 compacted=2 log='1 "
+                 "通のメール (1000 バイト)' sheet=[SettingsOpen WAIT 'corvina' starts=1 hides=2 "
+                 "tick popup=1 compacted=1 log='1 通のメール (1000 バイト)']"}}},
+    // A connection test shows what it finds but never announces it, and
+    // leaves nothing counted as told.
+    {"connection_test",
+     "USE_POPUPDLG=1;USE_BALOON=1;USE_SOUND=1;SOUND_FILE=ding.wav",
+     {{"tick serve:2x1500 sheet:check+serve:2x1500",
+       "Idle NORMAL 'corvina' starts=2 hides=2 minute popup=1 balloons=1 sounds=1:ding.wav "
+       "compacted=1 popup-window controls=11 log='2 通のメール (3Kバイト)' sheet=[Testing WAIT "
+       "'サーバーとの通信中...' starts=2 closes=1 tick popup=1 balloons=1 sounds=1:ding.wav "
+       "popup-window controls=00 | SettingsOpen ARRIVE '2 通のメール (3Kバイト)' starts=2 tick "
+       "popup=1 balloons=1 sounds=1:ding.wav popup-window controls=11]"},
+      {"minute*5 serve:2x1500",
+       "Idle ARRIVE '2 通のメール (3Kバイト)' starts=3 hides=2 blink tick minute popup=2+ "
+       "balloons=2 sounds=2:ding.wav compacted=1 popup-window controls=11"}}},
+    // Acknowledged while the sheet is open, what the test found counts as told.
+    {"connection_test_acknowledged",
+     "USE_BALOON=1",
+     {{"sheet:check+serve:2x1500+ack",
+       "Idle NORMAL 'corvina' starts=1 hides=2 minute compacted=1 controls=11 log='2 通のメール "
+       "(3Kバイト)' sheet=[Testing WAIT 'サーバーとの通信中...' starts=1 closes=0 tick controls=00 "
+       "| SettingsOpen ARRIVE '2 通のメール (3Kバイト)' starts=1 tick controls=11 | SettingsOpen "
+       "ARRIVE '2 通のメール (3Kバイト)' starts=1 tick controls=11]"},
+      {"minute*5 serve:2x1500",
+       "Idle ARRIVE '2 通のメール (3Kバイト)' starts=2 hides=2 minute compacted=1 controls=11"}}},
+    {"connection_test_aborted_or_timed_out",
+     "",
+     {{"sheet:check+check+check+tick*60",
+       "Idle NORMAL 'corvina' starts=2 closes=3 hides=2 minute compacted=1 controls=11 "
+       "log='タイムアウト発生' sheet=[Testing WAIT 'サーバーとの通信中...' starts=1 closes=0 tick "
+       "controls=00 | SettingsOpen ERROR '処理を中止しました' starts=1 tick controls=11 | Testing "
+       "ERROR 'サーバーとの通信中...' starts=2 closes=1 tick controls=00 | SettingsOpen ERROR "
+       "'タイムアウト発生' starts=2 closes=3 tick controls=11]"}}},
+    // The sheet closed under a running test: the test goes with it, and what
+    // its server would still send is never taken as seen.
+    {"sheet_closed_during_a_connection_test",
+     "USEUIDL=1",
+     {{"sheet:check", "Idle NORMAL 'corvina' starts=1 hides=2 minute compacted=1 controls=11 "
+                      "log='処理を中止しました' sheet=[Testing WAIT 'サーバーとの通信中...' "
+                      "starts=1 closes=0 tick controls=00]"},
+      {"late:2 ack minute*5 serve:2", "Idle ARRIVE '2 通のメール (2000 バイト)' starts=2 hides=2 "
+                                      "blink tick minute compacted=1 controls=11"}}},
+    // Whatever takes the first check's place hides the main window too.
+    {"manual_check_that_cannot_start",
+     "",
+     {{"no-password check", "Idle ERROR 'ﾊﾟｽﾜｰﾄﾞを設定してください。' starts=0 closes=1 minute"}}},
+    {"pause_before_the_first_check", "", {{"pause", "Idle WAIT '定期ﾁｪｯｸ停止中' starts=0 minute paused"}}},
+    {"connection_test_without_password",
+     "",
+     {{"sheet:no-password+check",
+       "Idle NORMAL 'corvina' starts=0 closes=1 hides=2 minute compacted=1 controls=11 "
+       "log='ﾊﾟｽﾜｰﾄﾞを設定してください。' sheet=[SettingsOpen WAIT '起動時ウェイト中...' starts=0 "
+       "tick | SettingsOpen ERROR 'ﾊﾟｽﾜｰﾄﾞを設定してください。' starts=0 closes=1 tick "
+       "controls=11]"}}},
+    // With unique ids, acknowledging makes the listing the seen set and ends a
+    // STOP_IF_MSG hold; later mail counts from there, announced afresh.
+    {"acknowledge_with_unique_ids",
+     "USEUIDL=1;STOP_IF_MSG=1;USE_BALOON=1;INTERVAL=3",
+     {{"tick serve:2 ack minute*3 serve:2",
+       "Idle NORMAL '新着メールはありません' starts=2 minute balloons=1"},
+      {"minute*3 serve:4",
+       "Idle ARRIVE '2 通のメール (2000 バイト)' starts=3 blink tick minute balloons=2"}}},
+};
+
+void PrintTo(const Scenario& scenario, std::ostream* out)
 {
-    settings.RETRY_MAX = 0;
-    Pop3Peer refusing = mailbox(0);
-    refusing.refuse = "USER";
-    first_check_finds(refusing);
-    EXPECT_EQ(Idle, controller.state);
-    ticks(100);
-    EXPECT_EQ(1, fake.net_starts);
+    *out << scenario.name;
 }
 
-TEST_F(CheckScenario, AttemptsThatCannotStartCountAsFailures)
+class Scenarios : public CheckScenario, public testing::WithParamInterface<Scenario>
 {
-    settings.RETRY_MAX = 1;
-    settings.RETRY_INTERVAL = 10;
-    fake.net_start_error = "ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗";
-    ticks(1);
-    EXPECT_EQ(RetryWait, controller.state);
-    EXPECT_EQ("ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗", fake.tip);
-    EXPECT_EQ(ERROR_ICON, fake.icon);
-    ticks(20);
-    EXPECT_EQ(2, fake.net_starts);
-    EXPECT_EQ(Idle, controller.state);
+};
+
+TEST_P(Scenarios, WorldAfterEachStep)
+{
+    const Scenario& scenario = GetParam();
+    std::string text = "[CONFIG]\n"; // the first of two equal keys counts
+    for (const char* c = scenario.ini; *c != '\0'; c++)
+        text += *c == ';' ? '\n' : *c;
+    text += "\nSERVER=pop.example.com\nACCOUNT=bob\nUSEAPOP=0\nSTARTUP_WAIT=0\n";
+    std::string path = make_temp_dir("scenario") + "corvina.ini";
+    write_file(path, text);
+    text_copy(ini_path, sizeof ini_path, path.c_str());
+    settings_load();
+    strcpy(settings.plain_password, "secret");
+    text_copy(program_directory, sizeof program_directory, make_temp_dir("scenario").c_str());
+    if (settings.USEUIDL)
+        uidl_load();
+    if (settings.USE_POPUPDLG)
+        popup_create();
+    enter_startup_wait();
+    for (const auto& step : scenario.steps) {
+        sheet_world.clear();
+        run_steps(step.first);
+        EXPECT_EQ(step.second, world()) << "after " << step.first;
+    }
 }
 
-TEST_F(CheckScenario, SessionTimesOutAtTheSixtiethTick)
+INSTANTIATE_TEST_SUITE_P(Controller, Scenarios, testing::ValuesIn(SCENARIOS),
+                         [](const testing::TestParamInfo<Scenario>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// A negative time or count, hand-written or let through by the sheet, never
+// stalls checking and never retries without end.
+TEST_F(CheckScenario, AttemptsOfAFailingSeries)
 {
-    settings.RETRY_MAX = 0;
-    ticks(1);
-    ticks(59);
-    EXPECT_EQ(Checking, controller.state);
-    ticks(1);
-    EXPECT_EQ(Idle, controller.state);
-    EXPECT_EQ("タイムアウト発生", fake.tip);
-    EXPECT_EQ(ERROR_ICON, fake.icon);
-    EXPECT_EQ(2, fake.net_closes); // the time-out and the controller both close
+    const struct {
+        bool manual;
+        int32_t retry_max, retry_interval;
+        int attempts;
+    } rows[] = {
+        {false, 0, 10, 1}, {false, -1, 10, 1}, {false, 2, 0, 3},  {false, 1, -1, 2},
+        {true, 3, 10, 1},  {true, -1, 10, 1},  {true, -1, -1, 1},
+    };
+    for (const auto& row : rows) {
+        SetUp();
+        settings.RETRY_MAX = row.retry_max;
+        settings.RETRY_INTERVAL = row.retry_interval;
+        Pop3Peer refusing = mailbox(0);
+        refusing.refuse = "PASS";
+        dispatch_event(row.manual ? CheckCommand : Tick);
+        for (int tick = 0; tick < 100; tick++) {
+            if (controller.state == Checking)
+                session_ends(refusing);
+            dispatch_event(Tick);
+        }
+        EXPECT_EQ(row.attempts, fake.net_starts)
+            << "RETRY_MAX " << row.retry_max << ", RETRY_INTERVAL " << row.retry_interval;
+        EXPECT_EQ(Idle, controller.state);
+        EXPECT_EQ(ERROR_ICON, fake.icon);
+    }
 }
 
-TEST_F(CheckScenario, ManualCheckIsNeverRetried)
+TEST_F(CheckScenario, NegativeStartupWaitAndPopupTimeActAtTheFirstTick)
 {
-    settings.RETRY_MAX = 3;
-    first_check_finds(mailbox(0));
-    dispatch_event(CheckCommand);
-    Pop3Peer refusing = mailbox(0);
-    refusing.refuse = "STAT";
-    session_ends(refusing);
-    EXPECT_EQ(Idle, controller.state);
-    EXPECT_EQ("-ERR STAT refused\r\n", fake.tip);
-    ticks(200);
-    EXPECT_EQ(2, fake.net_starts);
-}
-
-TEST_F(CheckScenario, ManualCheckWithoutServerFailsAtOnce)
-{
-    first_check_finds(mailbox(0));
-    settings.SERVER[0] = '\0';
-    dispatch_event(CheckCommand);
-    EXPECT_EQ(Idle, controller.state);
-    EXPECT_EQ("ｻｰﾊﾞｰ名を設定してください。", fake.tip);
-    EXPECT_EQ("ｻｰﾊﾞｰ名を設定してください。", fake.log);
-    EXPECT_EQ(ERROR_ICON, fake.icon);
-    EXPECT_EQ(1, fake.net_starts);
+    settings.STARTUP_WAIT = -1;
+    settings.USE_POPUPDLG = settings.AUTO_POPUP_CLOSE = 1;
+    settings.AUTO_POPUP_CLOSE_TIME = -1;
+    popup_create();
+    enter_startup_wait();
+    run_steps("tick serve:1");
+    EXPECT_TRUE(fake.popup_visible);
+    dispatch_event(Tick);
+    EXPECT_FALSE(fake.popup_visible);
 }
 
 TEST_F(CheckScenario, IncompleteOrUnsafeSettingsNeverConnect)
@@ -270,451 +504,11 @@ TEST_F(CheckScenario, IncompleteOrUnsafeSettingsNeverConnect)
         dispatch_event(CheckCommand);
         EXPECT_EQ(row.text, fake.tip);
         EXPECT_STREQ(row.text, session.error_text);
+        EXPECT_EQ(row.text, fake.log);
         EXPECT_EQ(ERROR_ICON, fake.icon);
     }
     EXPECT_EQ(0, fake.net_starts);
     EXPECT_EQ("", fake.sent);
-}
-
-TEST_F(CheckScenario, CheckCommandWhileCheckingAborts)
-{
-    settings.RETRY_MAX = 3;
-    ticks(1);
-    dispatch_event(CheckCommand);
-    EXPECT_EQ(Idle, controller.state);
-    EXPECT_EQ("処理を中止しました", fake.tip);
-    EXPECT_EQ(ERROR_ICON, fake.icon);
-    EXPECT_EQ(ERROR_ABORTED, session.error_kind);
-    ticks(100);
-    EXPECT_EQ(1, fake.net_starts);
-}
-
-TEST_F(CheckScenario, PauseSkipsPeriodicChecksButNotManualOnes)
-{
-    settings.INTERVAL = 3;
-    first_check_finds(mailbox(0));
-    toggle_pause();
-    EXPECT_TRUE(controller.paused);
-    EXPECT_TRUE(fake.menu_paused);
-    EXPECT_EQ("定期ﾁｪｯｸ停止中", fake.tip);
-    EXPECT_EQ(WAIT_ICON, fake.icon);
-    minutes(10);
-    EXPECT_EQ(1, fake.net_starts);
-
-    dispatch_event(CheckCommand);
-    EXPECT_EQ(2, fake.net_starts);
-    session_ends(mailbox(0));
-    EXPECT_EQ(WAIT_ICON, fake.icon); // resting while paused
-
-    toggle_pause();
-    EXPECT_FALSE(fake.menu_paused);
-    EXPECT_EQ("定期ﾁｪｯｸ再開", fake.tip);
-    EXPECT_EQ(NORMAL_ICON, fake.icon);
-    minutes(3);
-    EXPECT_EQ(3, fake.net_starts);
-}
-
-TEST_F(CheckScenario, PausingDropsAPendingRetry)
-{
-    settings.RETRY_MAX = 3;
-    Pop3Peer refusing = mailbox(0);
-    refusing.refuse = "PASS";
-    first_check_finds(refusing);
-    ASSERT_EQ(RetryWait, controller.state);
-    toggle_pause();
-    EXPECT_EQ(Idle, controller.state);
-    ticks(100);
-    EXPECT_EQ(1, fake.net_starts);
-}
-
-TEST_F(CheckScenario, StopIfMsgHoldsPeriodicChecksUntilTheCountIsZero)
-{
-    settings.STOP_IF_MSG = 1;
-    settings.INTERVAL = 3;
-    first_check_finds(mailbox(2));
-    minutes(9);
-    EXPECT_EQ(1, fake.net_starts);
-
-    dispatch_event(CheckCommand); // manual checks still run
-    session_ends(mailbox(0));
-    EXPECT_EQ(0, session.message_count);
-    minutes(3);
-    EXPECT_EQ(3, fake.net_starts);
-}
-
-TEST_F(CheckScenario, BlinkingAlternatesFromTheRestingIconAndThePopupClosesItself)
-{
-    settings.USE_POPUPDLG = 1;
-    settings.AUTO_POPUP_CLOSE = 1;
-    settings.AUTO_POPUP_CLOSE_TIME = 2; // 4 ticks
-    popup_create();
-    first_check_finds(mailbox(1));
-    EXPECT_TRUE(fake.popup_visible);
-    EXPECT_EQ("新着メールがあります。", fake.popup_heading);
-    EXPECT_EQ("1 通のメール (1000 バイト)", fake.popup_text);
-
-    const int expected[] = {NORMAL_ICON, ARRIVE_ICON, NORMAL_ICON};
-    for (int icon : expected) {
-        ticks(1);
-        EXPECT_EQ(icon, fake.icon);
-        EXPECT_TRUE(fake.popup_visible);
-    }
-    ticks(1); // the fourth tick closes the popup and leaves the icon
-    EXPECT_FALSE(fake.popup_visible);
-    EXPECT_EQ(NORMAL_ICON, fake.icon);
-    EXPECT_FALSE(controller.popup_close_pending);
-    ticks(1);
-    EXPECT_EQ(NORMAL_ICON, fake.icon);
-    ticks(1);
-    EXPECT_EQ(ARRIVE_ICON, fake.icon);
-    EXPECT_TRUE(controller.blinking);
-}
-
-TEST_F(CheckScenario, WithoutAutoCloseThePopupStays)
-{
-    settings.USE_POPUPDLG = 1;
-    popup_create();
-    first_check_finds(mailbox(1));
-    ticks(1000);
-    EXPECT_TRUE(fake.popup_visible);
-}
-
-TEST_F(CheckScenario, AcknowledgeInIdleStopsTheBlinking)
-{
-    settings.USE_POPUPDLG = 1;
-    popup_create();
-    first_check_finds(mailbox(2));
-    dispatch_event(Acknowledge);
-    EXPECT_FALSE(controller.blinking);
-    EXPECT_FALSE(fake.tick_timer_running);
-    EXPECT_EQ(NORMAL_ICON, fake.icon);
-    EXPECT_EQ("corvina", fake.tip);
-    EXPECT_FALSE(fake.popup_visible);
-    EXPECT_EQ(2, controller.notified_count);
-    EXPECT_EQ(2000, controller.notified_size);
-}
-
-TEST_F(CheckScenario, AcknowledgeInRetryWaitLeavesIconAndTip)
-{
-    settings.USE_POPUPDLG = 1;
-    settings.INTERVAL = 3;
-    popup_create();
-    first_check_finds(mailbox(2));
-    minutes(3);
-    Pop3Peer refusing = mailbox(2);
-    refusing.refuse = "PASS";
-    session_ends(refusing);
-    ASSERT_EQ(RetryWait, controller.state);
-    EXPECT_TRUE(controller.blinking);
-    dispatch_event(Acknowledge);
-    EXPECT_FALSE(controller.blinking);
-    EXPECT_FALSE(fake.popup_visible);
-    EXPECT_EQ(ERROR_ICON, fake.icon);
-    EXPECT_EQ("-ERR PASS refused\r\n", fake.tip);
-    EXPECT_EQ(RetryWait, controller.state);
-}
-
-TEST_F(CheckScenario, AcknowledgeInStartupWaitLeavesIconAndTip)
-{
-    settings.STARTUP_WAIT = 10;
-    enter_startup_wait();
-    fake.icon = WAIT_ICON;
-    dispatch_event(Acknowledge);
-    EXPECT_EQ("起動時ウェイト中...", fake.tip);
-    EXPECT_EQ(WAIT_ICON, fake.icon);
-    EXPECT_EQ(StartupWait, controller.state);
-}
-
-TEST_F(CheckScenario, SettingsAcknowledgeFirstAndReturnToIdle)
-{
-    settings.USE_POPUPDLG = 1;
-    popup_create();
-    first_check_finds(mailbox(1));
-    fake.while_sheet_open = [] {
-        EXPECT_EQ(SettingsOpen, controller.state);
-        EXPECT_FALSE(controller.blinking);
-        EXPECT_FALSE(fake.popup_visible);
-        EXPECT_EQ(WAIT_ICON, fake.icon);
-        EXPECT_EQ(SettingsOpen, fake.menu_state);
-        EXPECT_FALSE(fake.popup_enabled);
-        EXPECT_TRUE(fake.tick_timer_running);
-        EXPECT_FALSE(fake.minute_timer_running);
-        ticks(10); // no blinking while the sheet is open
-        EXPECT_EQ(WAIT_ICON, fake.icon);
-        settings.USE_POPUPDLG = 0; // the user turns the popup off
-    };
-    dispatch_event(SettingsCommand);
-    EXPECT_EQ(1, fake.sheet_shows);
-    EXPECT_EQ(Idle, controller.state);
-    EXPECT_EQ("corvina", fake.tip);
-    EXPECT_EQ(NORMAL_ICON, fake.icon);
-    EXPECT_FALSE(fake.popup_exists);
-    EXPECT_EQ(1, fake.heap_compactions);
-    EXPECT_TRUE(fake.minute_timer_running);
-    EXPECT_FALSE(fake.tick_timer_running);
-}
-
-TEST_F(CheckScenario, ConnectionTestShowsButNeverAnnounces)
-{
-    settings.USE_POPUPDLG = settings.USE_BALOON = settings.USE_SOUND = 1;
-    strcpy(settings.SOUND_FILE, "ding.wav");
-    popup_create();
-    first_check_finds(mailbox(0));
-    fake.while_sheet_open = [] {
-        dispatch_event(CheckCommand); // the account page's test button
-        EXPECT_EQ(Testing, controller.state);
-        EXPECT_EQ(0, fake.account_controls_enabled);
-        EXPECT_EQ(0, fake.sheet_buttons_enabled);
-        session_ends(mailbox(2, 1500));
-        EXPECT_EQ(SettingsOpen, controller.state);
-        EXPECT_EQ(1, fake.account_controls_enabled);
-        EXPECT_EQ(1, fake.sheet_buttons_enabled);
-        EXPECT_EQ("2 通のメール (3Kバイト)", fake.tip);
-        EXPECT_EQ(ARRIVE_ICON, fake.icon);
-        EXPECT_EQ("+OK ready <1.2@test>\r\nUSER bob\r\n+OK\r\nPASS *****\r\n+OK\r\nSTAT\r\n"
-                  "+OK 2 3000\r\nQUIT\r\n+OK bye\r\n2 通のメール (3Kバイト)",
-                  fake.log);
-    };
-    dispatch_event(SettingsCommand);
-    EXPECT_EQ(0, fake.popup_shows);
-    EXPECT_TRUE(fake.balloons.empty());
-    EXPECT_EQ(1u, fake.sounds.size()); // only the one at start
-    EXPECT_FALSE(controller.blinking);
-
-    // The test zeroed what was announced, so a check finding the mail announces it.
-    dispatch_event(CheckCommand);
-    session_ends(mailbox(2, 1500));
-    EXPECT_EQ(1, fake.popup_shows);
-}
-
-TEST_F(CheckScenario, ConnectionTestAbortedOrTimedOut)
-{
-    fake.while_sheet_open = [] {
-        dispatch_event(CheckCommand);
-        dispatch_event(CheckCommand); // "中止"
-        EXPECT_EQ(SettingsOpen, controller.state);
-        EXPECT_EQ("処理を中止しました", fake.tip);
-        EXPECT_EQ("処理を中止しました", fake.log);
-        EXPECT_EQ(1, fake.account_controls_enabled);
-
-        dispatch_event(CheckCommand);
-        ticks(60);
-        EXPECT_EQ(SettingsOpen, controller.state);
-        EXPECT_EQ("タイムアウト発生", fake.tip);
-    };
-    dispatch_event(SettingsCommand);
-    EXPECT_EQ(Idle, controller.state);
-}
-
-TEST_F(CheckScenario, ConnectionTestWithoutPasswordEndsAtOnce)
-{
-    fake.while_sheet_open = [] {
-        settings.plain_password[0] = '\0';
-        dispatch_event(CheckCommand);
-        EXPECT_EQ(SettingsOpen, controller.state);
-        EXPECT_EQ(1, fake.account_controls_enabled);
-        EXPECT_EQ("ﾊﾟｽﾜｰﾄﾞを設定してください。", fake.log);
-    };
-    dispatch_event(SettingsCommand);
-    EXPECT_EQ(0, fake.net_starts);
-}
-
-TEST_F(CheckScenario, SessionOverAfterTheSheetClosedIsIgnored)
-{
-    fake.while_sheet_open = [] {
-        dispatch_event(CheckCommand);
-        ASSERT_EQ(Testing, controller.state);
-    }; // the sheet closes while the test runs
-    dispatch_event(SettingsCommand);
-    ASSERT_EQ(Idle, controller.state);
-    pop3_peer_serve(mailbox(3));
-    dispatch_event(SessionOver);
-    EXPECT_EQ(Idle, controller.state);
-    EXPECT_EQ("corvina", fake.tip);
-    EXPECT_EQ(NORMAL_ICON, fake.icon);
-    EXPECT_FALSE(controller.blinking);
-}
-
-TEST_F(CheckScenario, AnnouncedOnceForTheSameCountAndSizeAgainWhenTheyChange)
-{
-    settings.INTERVAL = 3;
-    settings.USE_POPUPDLG = settings.USE_BALOON = settings.USE_SOUND = 1;
-    strcpy(settings.SOUND_FILE, "%CORVINA_TEST%\\new.wav");
-    popup_create();
-
-    first_check_finds(mailbox(2));
-    EXPECT_EQ(1, fake.popup_shows);
-    EXPECT_EQ(std::vector<std::string>{"2 通のメール (2000 バイト)"}, fake.balloons);
-    EXPECT_EQ((std::vector<std::string>{"", "C:\\test dir\\new.wav"}), fake.sounds);
-
-    minutes(3);
-    session_ends(mailbox(2)); // the same two, not acknowledged
-    EXPECT_EQ(1, fake.popup_shows);
-    EXPECT_EQ(1u, fake.balloons.size());
-    EXPECT_EQ("2 通のメール (2000 バイト)", fake.tip);
-    EXPECT_EQ(ARRIVE_ICON, fake.icon);
-
-    minutes(3);
-    session_ends(mailbox(3)); // a third arrives
-    EXPECT_EQ(2, fake.popup_shows);
-    EXPECT_EQ(2u, fake.balloons.size());
-    EXPECT_EQ(3u, fake.sounds.size());
-}
-
-TEST_F(CheckScenario, AfterAFailureTheNextSuccessComparesWithWhatTheFailureLeft)
-{
-    settings.INTERVAL = 3;
-    settings.RETRY_MAX = 0;
-    settings.USE_BALOON = 1;
-    first_check_finds(mailbox(2));
-    EXPECT_EQ(1u, fake.balloons.size());
-
-    // Fails at login: the figures stay those of the last success.
-    minutes(3);
-    Pop3Peer refusing = mailbox(2);
-    refusing.refuse = "PASS";
-    session_ends(refusing);
-    EXPECT_EQ(1u, fake.balloons.size());
-    minutes(3);
-    session_ends(mailbox(2));
-    EXPECT_EQ(1u, fake.balloons.size());
-
-    // Fails after STAT: the failure leaves the new figures, which count as told.
-    minutes(3);
-    Pop3Peer quit_refused = mailbox(4);
-    quit_refused.refuse = "QUIT";
-    session_ends(quit_refused);
-    EXPECT_EQ(ERROR_ICON, fake.icon);
-    EXPECT_EQ(4, controller.notified_count);
-    minutes(3);
-    session_ends(mailbox(4));
-    EXPECT_EQ(1u, fake.balloons.size());
-}
-
-TEST_F(CheckScenario, NoMailAfterBlinkingStopsIt)
-{
-    settings.INTERVAL = 3;
-    settings.USE_POPUPDLG = 1;
-    popup_create();
-    first_check_finds(mailbox(1));
-    minutes(3);
-    session_ends(mailbox(0)); // fetched elsewhere
-    EXPECT_FALSE(controller.blinking);
-    EXPECT_FALSE(fake.popup_visible);
-    EXPECT_EQ(NORMAL_ICON, fake.icon);
-    EXPECT_EQ("新着メールはありません", fake.tip);
-    EXPECT_FALSE(fake.tick_timer_running);
-}
-
-TEST_F(CheckScenario, MainWindowIsHiddenOnlyOnce)
-{
-    settings.INTERVAL = 3;
-    first_check_finds(mailbox(0));
-    minutes(3);
-    session_ends(mailbox(0));
-    dispatch_event(CheckCommand);
-    dispatch_event(CheckCommand);
-    EXPECT_EQ(1, fake.main_window_hides);
-}
-
-TEST_F(CheckScenario, TimersThatCannotStartNeverTick)
-{
-    controller = Controller();
-    fakes_reset();
-    fake.timers_fail = true;
-    enter_startup_wait();
-    EXPECT_FALSE(fake.tick_timer_running);
-    EXPECT_EQ(0u, controller.tick_timer);
-}
-
-// The mail program.
-
-TEST_F(CheckScenario, MailProgramHoldsCheckingUntilItEnds)
-{
-    settings.INTERVAL = 3;
-    strcpy(settings.MAILER, "\"C:\\Mail\\mail.exe\" /check");
-    first_check_finds(mailbox(2));
-    dispatch_event(MailProgramRequest);
-    EXPECT_EQ(MailProgramRunning, controller.state);
-    EXPECT_EQ("\"C:\\Mail\\mail.exe\" /check", fake.mail_program_command);
-    EXPECT_EQ("メールソフトを起動中です", fake.tip);
-    EXPECT_EQ(WAIT_ICON, fake.icon);
-    EXPECT_FALSE(controller.blinking);
-    EXPECT_EQ(MailProgramRunning, fake.menu_state);
-    EXPECT_EQ(0, session.message_count);
-
-    ticks(100);
-    minutes(10);
-    dispatch_event(CheckCommand);
-    EXPECT_EQ(1, fake.net_starts);
-    EXPECT_EQ(MailProgramRunning, controller.state);
-
-    fake.mail_program_running = false;
-    ticks(1);
-    EXPECT_EQ(Idle, controller.state);
-    EXPECT_EQ("corvina", fake.tip);
-    EXPECT_EQ(NORMAL_ICON, fake.icon);
-    EXPECT_EQ(1, fake.mail_program_handle_closes);
-    EXPECT_EQ(1, fake.heap_compactions);
-    minutes(2);
-    EXPECT_EQ(1, fake.net_starts);
-    minutes(1);
-    EXPECT_EQ(2, fake.net_starts);
-}
-
-TEST_F(CheckScenario, MailProgramLaunchFailures)
-{
-    const struct {
-        const char* mailer;
-        bool fails;
-        const char* tip;
-        const char* box;
-    } rows[] = {
-        {"", false, "ﾒｰﾙｿﾌﾄが指定されていません",
-         "corvina エラー: メールソフトが設定されていません。"},
-        {"missing.exe", true, "ﾒｰﾙｿﾌﾄが起動できません",
-         "corvina エラー: メールソフトが起動できません。"},
-    };
-    first_check_finds(mailbox(0));
-    for (const auto& row : rows) {
-        fake.error_boxes.clear();
-        strcpy(settings.MAILER, row.mailer);
-        fake.mail_program_fails_to_start = row.fails;
-        dispatch_event(MailProgramRequest);
-        EXPECT_EQ(Idle, controller.state);
-        EXPECT_EQ(row.tip, fake.tip);
-        EXPECT_EQ(ERROR_ICON, fake.icon);
-        EXPECT_EQ(std::vector<std::string>{row.box}, fake.error_boxes);
-    }
-}
-
-TEST_F(CheckScenario, MailProgramFromRetryWaitDropsTheRetry)
-{
-    settings.RETRY_MAX = 3;
-    strcpy(settings.MAILER, "mail.exe");
-    Pop3Peer refusing = mailbox(0);
-    refusing.refuse = "PASS";
-    first_check_finds(refusing);
-    ASSERT_EQ(RetryWait, controller.state);
-    dispatch_event(MailProgramRequest);
-    fake.mail_program_running = false;
-    ticks(1);
-    EXPECT_EQ(Idle, controller.state);
-    ticks(100);
-    EXPECT_EQ(1, fake.net_starts);
-}
-
-TEST_F(CheckScenario, MailProgramEndsTheStopIfMsgHold)
-{
-    settings.STOP_IF_MSG = 1;
-    settings.INTERVAL = 3;
-    strcpy(settings.MAILER, "mail.exe");
-    first_check_finds(mailbox(2));
-    dispatch_event(MailProgramRequest);
-    fake.mail_program_running = false;
-    ticks(1);
-    minutes(3);
-    EXPECT_EQ(2, fake.net_starts);
 }
 
 } // namespace

@@ -49,46 +49,11 @@ TEST(Password, RoundTripEveryLength)
         for (int variant = 0; variant < 3; variant++) {
             std::string plain = high_password(length, variant);
             std::string stored = encode(plain, 1000u * (uint32_t)length + (uint32_t)variant);
-            ASSERT_EQ(36 + 8 * length, stored.size());
+            ASSERT_EQ(36 + 8 * length, stored.size()); // 44 to 548 characters
+            ASSERT_EQ(std::string::npos, stored.find_first_not_of(ALPHABET)) << stored;
             ASSERT_EQ(plain, decode(stored)) << "length " << length;
         }
     }
-}
-
-TEST(Password, LengthsOfTheShortestAndLongest)
-{
-    EXPECT_EQ(44u, encode("a", 7).size());
-    std::string longest = encode(std::string(64, 'z'), 7);
-    EXPECT_EQ(548u, longest.size());
-    EXPECT_EQ(std::string(64, 'z'), decode(longest));
-}
-
-TEST(Password, OnlyAlphabetCharacters)
-{
-    std::string stored = encode("Pass word!", 0xBEEF);
-    EXPECT_EQ(std::string::npos, stored.find_first_not_of(ALPHABET)) << stored;
-}
-
-TEST(Password, SeedStandsInTheFirstFourCharacters)
-{
-    for (uint32_t ticks : {0x00000000u, 0x0001ABCDu, 0x7FFF1234u, 0xFFFFFFFFu}) {
-        std::string stored = encode("secret", ticks);
-        uint32_t seed = 0;
-        for (int k = 0; k < 4; k++)
-            seed |= (uint32_t)(symbol_index(stored[k]) & 15) << (4 * k);
-        EXPECT_EQ(ticks & 0xFFFF, seed) << stored;
-    }
-}
-
-TEST(Password, TicksChangeTheTextNotThePassword)
-{
-    std::string first = encode("secret", 0x1000);
-    std::string second = encode("secret", 0x1001);
-    EXPECT_NE(first, second);
-    EXPECT_EQ("secret", decode(first));
-    EXPECT_EQ("secret", decode(second));
-    // Only the low 16 bits of the tick count make the seed.
-    EXPECT_EQ(first, encode("secret", 0x51000));
 }
 
 // Texts written by earlier versions must keep decoding, and the encoder must
@@ -114,58 +79,20 @@ TEST(Password, KnownTextsOfThisEncoding)
     }
 }
 
-TEST(Password, GeneratorSequence)
-{
-    mseq_seed(0);
-    EXPECT_EQ(658119067u, mseq_next());
-    EXPECT_EQ(1197358342u, mseq_next());
-    EXPECT_EQ(1913192518u, mseq_next());
-    // The 522nd draw comes after one more refresh of all 521 words.
-    mseq_seed(12345);
-    uint32_t draws[522];
-    for (uint32_t& draw : draws)
-        draw = mseq_next();
-    EXPECT_EQ(824270963u, draws[0]);
-    EXPECT_EQ(1444788245u, draws[520]);
-    EXPECT_EQ(2307015868u, draws[521]);
-}
-
-TEST(Password, SeedFillerBitsDoNotMatter)
-{
-    std::string stored = encode("secret", 0x4321);
-    for (int k = 0; k < 4; k++) {
-        int value = symbol_index(stored[k]);
-        for (int filler = 0; filler < 4; filler++) {
-            std::string changed = stored;
-            changed[k] = ALPHABET[(value & 15) | (filler << 4)];
-            EXPECT_EQ("secret", decode(changed)) << "position " << k;
-        }
-    }
-}
-
-TEST(Password, AnyChangedCharacterIsDetected)
-{
-    std::string stored = encode("Secret-1", 0x2468);
-    for (size_t i = 0; i < stored.size(); i++) {
-        std::string changed = stored;
-        // Flip the parity of the value: a bit section character then decodes
-        // to the other bit; a check character or a seed character differs.
-        changed[i] = ALPHABET[symbol_index(stored[i]) ^ 1];
-        EXPECT_EQ("", decode(changed)) << "position " << i;
-    }
-}
-
+// A character outside the alphabet reads as 'A', the value zero.
 TEST(Password, ForeignCharactersCountAsZero)
 {
     int replaced = 0;
-    for (uint32_t ticks = 0; ticks < 200 && replaced < 5; ticks++) {
+    for (uint32_t ticks = 0; ticks < 1000 && replaced < 5; ticks++) {
         std::string stored = encode("secret", ticks);
         size_t at = stored.find('A', 4);
-        if (at == std::string::npos)
-            continue;
-        stored[at] = '#';
-        EXPECT_EQ("secret", decode(stored)) << stored;
-        replaced++;
+        for (char foreign : {'#', '=', (char)0x83}) {
+            if (at == std::string::npos)
+                break;
+            stored[at] = foreign;
+            EXPECT_EQ("secret", decode(stored)) << stored;
+        }
+        replaced += at != std::string::npos;
     }
     EXPECT_EQ(5, replaced);
 }
@@ -180,24 +107,6 @@ TEST(Password, ShortAndOverlongTextsDecodeToNothing)
     std::string longest = encode(std::string(64, 'q'), 5);
     EXPECT_EQ("", decode(longest + "AAAAAAAA"));
     EXPECT_EQ("", decode(std::string(1024, 'A')));
-}
-
-TEST(Password, LeftoverCharactersBeforeTheCheckAreIgnored)
-{
-    // 36 + 8n + r characters: the r characters after the bit section are
-    // skipped; here the text is not an encoder's, so the check fails.
-    std::string stored = encode("ab", 3);
-    EXPECT_EQ("", decode(stored.substr(0, 4) + "A" + stored.substr(4)));
-}
-
-TEST(Password, SymbolIndexCoversTheAlphabet)
-{
-    for (int value = 0; value < 64; value++)
-        EXPECT_EQ(value, symbol_index(ALPHABET[value]));
-    EXPECT_EQ(0, symbol_index('='));
-    EXPECT_EQ(0, symbol_index('-'));
-    EXPECT_EQ(0, symbol_index('\0'));
-    EXPECT_EQ(0, symbol_index((char)0x83));
 }
 
 } // namespace

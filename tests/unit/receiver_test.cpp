@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "core/text.h"
 #include "pop3/receiver.h"
@@ -17,153 +18,43 @@
 namespace
 {
 
-// The running check's listing sizes, as the seen-message store holds them.
-std::vector<int64_t> listed_sizes()
-{
-    const UidlGeneration& listing = uidl_store.generations[1 - uidl_store.current];
-    return std::vector<int64_t>(listing.sizes, listing.sizes + uidl_store.list_position);
-}
+const std::string LONGEST = "+OK " + std::string(RECEIVE_LINE_MAX - 6, 'g') + "\r\n";
 
-void prepare(bool uidl = false)
+TEST(Receiver, ChunksToLines)
 {
-    uidl_free();
-    if (uidl) {
-        std::string dir = make_temp_dir("receiver");
-        text_copy(program_directory, sizeof program_directory, dir.c_str());
-        uidl_load();
-    }
-    fakes_reset();
-    settings_reset();
-    settings.USEAPOP = 0;
-    settings.USEUIDL = uidl;
-    strcpy(settings.ACCOUNT, "bob");
-    strcpy(settings.plain_password, "secret");
-    session = SessionResult();
-    pop_reset();
-}
-
-void feed(const std::string& bytes)
-{
-    pop_receive(bytes.data(), (int)bytes.size());
-}
-
-// A greeting of exactly `length` bytes, CR LF included.
-std::string greeting_of_length(size_t length)
-{
-    return "+OK " + std::string(length - 6, 'g') + "\r\n";
-}
-
-TEST(Receiver, LineOfBufferSizeLessOneIsAccepted)
-{
-    for (size_t chunk : {(size_t)8191, (size_t)1, (size_t)4096}) {
-        SCOPED_TRACE(chunk);
-        prepare();
-        std::string line = greeting_of_length(RECEIVE_LINE_MAX);
-        for (size_t at = 0; at < line.size(); at += chunk)
-            pop_receive(line.data() + at, (int)std::min(chunk, line.size() - at));
-        EXPECT_EQ(0, session.error_kind);
-        EXPECT_EQ("USER bob\r\n", fake.sent);
-        EXPECT_EQ(line + "USER bob\r\n", fake.log);
-    }
-}
-
-TEST(Receiver, ByteBeyondTheBufferFailsUnlogged)
-{
-    prepare();
-    std::string line = greeting_of_length(RECEIVE_LINE_MAX + 1);
-    EXPECT_EQ(-1, pop_receive(line.data(), (int)line.size()));
-    EXPECT_EQ(1, session.error_kind);
-    EXPECT_STREQ("受信バッファオーバーフロー", session.error_text);
-    EXPECT_EQ("", fake.log);
-    EXPECT_EQ("", fake.sent);
-}
-
-TEST(Receiver, OverflowIsFoundAtTheByteThatDoesNotFit)
-{
-    prepare();
-    std::string body(RECEIVE_LINE_MAX, 'x');
-    EXPECT_EQ(0, pop_receive(body.data(), (int)body.size()));
-    EXPECT_EQ(0, session.error_kind);
-    EXPECT_EQ(-1, pop_receive("y", 1));
-    EXPECT_EQ(1, session.error_kind);
-}
-
-TEST(Receiver, OnlyCarriageReturnLineFeedEndsALine)
-{
-    prepare();
-    feed("+OK a\nb\rc\r");
-    EXPECT_EQ("", fake.log);
-    feed("\n");
-    EXPECT_EQ("+OK a\nb\rc\r\nUSER bob\r\n", fake.log);
-}
-
-TEST(Receiver, RestOfTheChunkIsDroppedAfterACommand)
-{
-    prepare();
-    feed("+OK hello\r\n+OK early\r\n-ERR noise\r\n");
-    EXPECT_EQ("USER bob\r\n", fake.sent);
-    EXPECT_EQ("+OK hello\r\nUSER bob\r\n", fake.log);
-    EXPECT_EQ(0, session.error_kind);
-    feed("+OK\r\n");
-    EXPECT_EQ("USER bob\r\nPASS secret\r\n", fake.sent);
-}
-
-TEST(Receiver, WholeListingInOneChunkAndTheTailDropped)
-{
-    prepare(true);
-    feed("+OK\r\n");
-    feed("+OK\r\n");
-    feed("+OK\r\n");
-    feed("+OK 2 3\r\n");
-    ASSERT_EQ(POP_LIST_SENT, pop_state);
-    feed("+OK 2 messages\r\n1 1\r\n-2 2\r\n.\r\n+OK stray\r\n");
-    EXPECT_EQ((std::vector<int64_t>{1, 2}), listed_sizes());
-    EXPECT_EQ(POP_UIDL_SENT, pop_state);
-    EXPECT_EQ(0, line_length);
-    EXPECT_EQ(std::string::npos, fake.log.find("stray"));
-    feed("+OK\r\n1 a\r\n.\r\n");
-    EXPECT_EQ(POP_QUIT_SENT, pop_state);
-    EXPECT_EQ(1, uidl_store.count[1 - uidl_store.current]);
-    EXPECT_STREQ("a", uidl_store.generations[1 - uidl_store.current].ids[0]);
-}
-
-TEST(Receiver, ListingLinesAreNeitherLoggedNorJudged)
-{
-    prepare(true);
-    for (const char* reply : {"+OK\r\n", "+OK\r\n", "+OK\r\n", "+OK 1 1\r\n", "+OK\r\n"})
-        feed(reply);
-    feed("-ERR 42\r\n");
-    EXPECT_EQ(0, session.error_kind);
-    EXPECT_EQ(std::string::npos, fake.log.find("-ERR"));
-    EXPECT_EQ((std::vector<int64_t>{42}), listed_sizes());
-}
-
-TEST(Receiver, ResetForgetsAHalfLine)
-{
-    prepare();
-    feed("+OK half a gree");
-    pop_reset();
-    feed("+OK\r\n");
-    EXPECT_EQ("+OK\r\nUSER bob\r\n", fake.log);
-}
-
-TEST(Receiver, EmptyChunkChangesNothing)
-{
-    prepare();
-    EXPECT_EQ(0, pop_receive("", 0));
-    EXPECT_EQ(0, line_length);
-    EXPECT_EQ("", fake.log);
-}
-
-TEST(Receiver, ShortNegativeLines)
-{
-    const char* lines[] = {"\r\n", "+\r\n", "+O\r\n", "-\r\n"};
-    for (const char* line : lines) {
-        prepare();
-        feed(line);
-        EXPECT_EQ(1, session.error_kind) << line;
-        EXPECT_STREQ(line, session.error_text);
-        EXPECT_EQ(line, fake.log);
+    const struct {
+        std::vector<std::string> chunks; // each fed whole; "RESET" calls pop_reset
+        std::string sent, log, error_text;
+        int returned; // by the last chunk
+    } rows[] = {
+        {{LONGEST}, "USER bob\r\n", LONGEST + "USER bob\r\n", "", 0},
+        // The byte beyond the buffer fails the check, logging nothing.
+        {{std::string(RECEIVE_LINE_MAX, 'x'), "y"}, "", "", "受信バッファオーバーフロー", -1},
+        // Only CR LF ends a line.
+        {{"+OK a\nb\rc\r", "\n"}, "USER bob\r\n", "+OK a\nb\rc\r\nUSER bob\r\n", "", 0},
+        // Once a command is sent, the rest of the chunk is dropped.
+        {{"+OK hello\r\n+OK early\r\n-ERR noise\r\n", "+OK\r\n"},
+         "USER bob\r\nPASS secret\r\n",
+         "+OK hello\r\nUSER bob\r\n+OK\r\nPASS *****\r\n",
+         "",
+         0},
+        {{"+OK half a gree", "RESET", "+OK\r\n"}, "USER bob\r\n", "+OK\r\nUSER bob\r\n", "", 0},
+        {{"+OK no line end yet"}, "", "", "", 0},
+        {{"\r\n"}, "", "\r\n", "\r\n", -1},
+    };
+    for (const auto& row : rows) {
+        fakes_reset();
+        int returned = 0;
+        for (const std::string& chunk : row.chunks)
+            if (chunk == "RESET")
+                pop_reset();
+            else
+                returned = pop_receive(chunk.data(), (int)chunk.size());
+        EXPECT_EQ(row.sent, fake.sent) << row.chunks[0].substr(0, 20);
+        EXPECT_EQ(row.log, fake.log) << row.chunks[0].substr(0, 20);
+        EXPECT_EQ(row.error_text, session.error_text) << row.chunks[0].substr(0, 20);
+        EXPECT_EQ(row.error_text.empty() ? ERROR_NONE : ERROR_FAILED, session.error_kind);
+        EXPECT_EQ(row.returned, returned);
     }
 }
 

@@ -1,37 +1,56 @@
 #include "tests/unit/temp_dir.h"
 
 #include <gtest/gtest.h>
-#include <stdio.h>
 
-#ifdef _WIN32
-#include <direct.h>
-static const char SEPARATOR[] = "\\";
-static int make_dir(const std::string& path)
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+// This process's own folder, so that test runs side by side never share a
+// file; removed at exit.
+static const fs::path& own_folder(void)
 {
-    return _mkdir(path.c_str());
+    static struct Folder {
+        fs::path path = fs::path(testing::TempDir()) /
+                        ("corvina_" + std::to_string(std::random_device()()));
+        ~Folder()
+        {
+            std::error_code ignored;
+            fs::remove_all(path, ignored);
+        }
+    } folder;
+    fs::create_directories(folder.path);
+    return folder.path;
 }
-#else
-#include <sys/stat.h>
-static const char SEPARATOR[] = "/";
-static int make_dir(const std::string& path)
+
+std::string temp_path(const std::string& name)
 {
-    return mkdir(path.c_str(), 0755);
+    fs::path path = own_folder() / name;
+    fs::remove_all(path);
+    return path.string();
 }
-#endif
 
 std::string make_temp_dir(const std::string& name)
 {
-    std::string dir = testing::TempDir() + "corvina_" + name;
-    make_dir(dir);
-    // Empty it of what an earlier run left behind.
-    for (const char* file : {"uidl.txt", "uidl.txt.new", "corvina.ini"}) {
-        std::string path = dir + SEPARATOR + file;
-        remove(path.c_str());
-#ifdef _WIN32
-        _rmdir(path.c_str());
-#else
-        rmdir(path.c_str());
-#endif
-    }
-    return dir + SEPARATOR;
+    std::string dir = temp_path(name);
+    fs::create_directories(dir);
+    return dir + (char)fs::path::preferred_separator;
+}
+
+void write_file(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return "<missing>";
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
 }
