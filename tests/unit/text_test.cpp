@@ -34,9 +34,11 @@ TEST(Text, DecimalParsingNeverOverflows)
 
 TEST(Text, CopyCutsAtTheCapacity)
 {
-    char target[5];
+    char target[5], one[1];
     text_copy(target, sizeof target, "abcde");
     EXPECT_STREQ("abcd", target);
+    text_copy(one, sizeof one, "x");
+    EXPECT_STREQ("", one);
 }
 
 // The literals of the program are code page 932 bytes, not UTF-8.
