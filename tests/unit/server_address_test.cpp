@@ -41,4 +41,14 @@ TEST(ServerAddress, HostAndPort)
     }
 }
 
+// A host longer than its buffer is cut there, as every text is.
+TEST(ServerAddress, HostCutAtItsCapacity)
+{
+    char host[5];
+    for (const char* server : {"abcd:995", "abcde:995", "abcdef:995"}) {
+        EXPECT_EQ(995, server_split(server, POP3_PORT, host, sizeof host)) << server;
+        EXPECT_STREQ("abcd", host) << server;
+    }
+}
+
 } // namespace
