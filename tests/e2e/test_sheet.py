@@ -78,14 +78,6 @@ def test_ok_at_first_start_writes_every_setting_in_order(desktop, mailbox):
     app.start()
     wait_for(probe.icon, lambda i: i["present"] and i["tip"] == "1 通のメール (700 バイト)",
              timeout=20, what="the check after a restart")
-    # Back to no protection: the key goes.
-    sheet = Sheet(desktop)
-    sheet.show(ACCOUNT)
-    sheet.click(SECURITY, ACCOUNT)
-    desktop.key("Home", "Return")
-    sheet.wait_text(SECURITY, ACCOUNT, "なし")
-    sheet.close(OK)
-    assert [key for key, _ in app.ini_entries()] == INI_KEYS
 
 
 def close_box(sheet):

@@ -27,7 +27,6 @@ def test_dovecot_checks_announce_acknowledge_and_remember(desktop, mailbox):
     tray_shows(probe, "新着メールはありません", NORMAL)
     mailbox.add_message(500)
     check_ends_with(probe, "1 通のメール (500 バイト)", ARRIVE)
-    assert len(app.uidl_lines()) == 3  # until taken note of, the file keeps the last listing
 
 
 DIGEST = hashlib.md5(TIME_STAMP + b"secret").hexdigest().encode()
@@ -36,7 +35,6 @@ WIRE = [  # settings, what the server receives; a text: nothing, as the tool tip
     ({"USEUIDL": 1}, [b"USER alice\r\n", b"PASS secret\r\n", b"STAT\r\n", b"LIST\r\n",
                       b"UIDL\r\n", b"QUIT\r\n"]),
     ({"PASSWORD": SECRET_CRLF}, "ﾕｰｻﾞｰ名かﾊﾟｽﾜｰﾄﾞに改行が含まれています。"),
-    ({"PASSWORD": SECRET[:10] + "AB"[SECRET[10] == "A"] + SECRET[11:]}, "ﾊﾟｽﾜｰﾄﾞを設定してください。"),
 ]
 
 
