@@ -55,13 +55,13 @@ void net_close(void)
         WSACancelAsyncRequest(lookup_task);
         lookup_task = NULL;
     }
+    tls_end(); // its close_notify goes out before the socket closes
     if (session_socket != INVALID_SOCKET) {
         WSAAsyncSelect(session_socket, main_window, 0, 0);
         shutdown(session_socket, 2); // both directions
         closesocket(session_socket);
         session_socket = INVALID_SOCKET;
     }
-    tls_end();
 }
 
 static int net_connect(void)
@@ -158,8 +158,11 @@ int net_on_socket_event(uintptr_t socket_handle, uint32_t event)
         return NET_SESSION_OVER;
     }
     if (WSAGETSELECTERROR(event) != 0) {
+        // A reset while the handshake runs is the handshake's failure,
+        // whichever event the system reports it with.
+        const char* text = tls_in_handshake() ? "TLSハンドシェイク失敗" : "ｿｹｯﾄｲﾍﾞﾝﾄ通知ｴﾗｰ";
         net_close();
-        fail("ｿｹｯﾄｲﾍﾞﾝﾄ通知ｴﾗｰ");
+        fail(text);
         return NET_SESSION_OVER;
     }
     switch (WSAGETSELECTEVENT(event)) {

@@ -4,8 +4,8 @@
 
 #include <stdint.h>
 
-// Starts the handshake on a connected socket; host is the name or dotted
-// address the certificate must carry. 0 when under way, -1 when it failed
+// Starts the handshake on a connected socket; host is the name or address
+// the certificate must carry (a final dot is dropped). 0 when under way, -1 when it failed
 // (the check then has its error text).
 int tls_begin(uintptr_t socket, const char* host);
 
@@ -21,6 +21,9 @@ int tls_read(void);
 int tls_send(const char* bytes, int length);
 
 bool tls_is_on(void);
+// The first handshake is under way: a failure now is the handshake's.
+bool tls_in_handshake(void);
 
-// Forgets the session's TLS state; safe to call at any time.
+// Ends an established stream with a close_notify and forgets the session's
+// TLS state; safe to call at any time.
 void tls_end(void);

@@ -9,11 +9,15 @@
 // straight away.
 //
 // SChannel is asked not to judge the certificate (Wine's judges nothing at
-// all); after the handshake the chain must reach a trusted root with no
-// error in its status, and the SSL policy must accept the host name. The
-// status test closes a gap of Wine's policy check, which passes a chain
-// whose issuer is unknown; an address is matched against the certificate's
-// IP entries here, because Wine's policy check matches DNS names only.
+// all); cert_win32.cpp does, once the handshake is through.
+//
+// After the handshake the server may send handshake messages again: TLS 1.3
+// session tickets and key updates, or a TLS 1.2 request to renegotiate.
+// SChannel reports them as SEC_I_RENEGOTIATE and takes the bytes behind them
+// through InitializeSecurityContext. Commands sent meanwhile wait and go out
+// when it is through; a TLS 1.2 request that nothing follows, or that
+// application data follows, is declined by going on, as TLS 1.2 allows (Wine
+// can renegotiate only from handshake bytes it is given).
 //
 // Only TLS 1.2 and later are enabled. Wine honours only the enabled mask of
 // the old credentials record and ignores the disabled list of the new one;
@@ -21,9 +25,10 @@
 // record goes first, and the negotiated version is checked as well.
 #define SECURITY_WIN32
 #define SCHANNEL_USE_BLACKLISTS
-#include <windows.h>
+#include <winsock2.h>
 
-#include <winsock.h>
+#include <windows.h>
+#include <ws2tcpip.h>
 
 #include <security.h>
 
@@ -31,6 +36,7 @@
 #include <wincrypt.h>
 
 #include "core/text.h"
+#include "pop3/cert_win32.h"
 #include "pop3/receiver.h"
 #include "pop3/session.h"
 #include "pop3/tls.h"
@@ -42,11 +48,11 @@ enum {
     READ_MAX = 4096,
     INCOMING_CAPACITY = RECORD_MAX + READ_MAX,
     OUTGOING_CAPACITY = 2048, // commands are short: each is sent in pieces that fit
-    ALT_NAME_CAPACITY = 4096  // the decoded subjectAltName
+    HELD_CAPACITY = 512       // commands waiting for a renegotiation: one at a time
 };
 
-// An address skips the policy's name check: wininet's SECURITY_FLAG_IGNORE_CERT_CN_INVALID.
-static const DWORD IGNORE_NAME = 0x00001000;
+enum RecordType { RECORD_HANDSHAKE = 22, RECORD_APPLICATION_DATA = 23 };
+
 static const DWORD TLS12_AND_LATER = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT;
 static const DWORD CONTEXT_REQUEST = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
                                      ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY |
@@ -55,6 +61,7 @@ static const DWORD CONTEXT_REQUEST = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DE
 static const char UNTRUSTED_TEXT[] = "サーバー証明書が信頼できません";
 static const char NAME_MISMATCH_TEXT[] = "証明書の名前がサーバー名と一致しません";
 static const char EXPIRED_TEXT[] = "サーバー証明書の有効期限切れ";
+static const char REVOKED_TEXT[] = "サーバー証明書は失効しています";
 static const char HANDSHAKE_TEXT[] = "TLSハンドシェイク失敗";
 
 enum Phase {
@@ -67,18 +74,20 @@ enum Phase {
 enum Step { STEP_AGAIN, STEP_WAIT, STEP_OVER };
 
 static Phase phase = PHASE_OFF;
-static bool renegotiating; // TLS 1.3 messages after the handshake (tickets)
+static bool renegotiating; // handshake messages after the handshake
 static SOCKET tls_socket = INVALID_SOCKET;
 static CredHandle credentials;
 static CtxtHandle context;
 static bool have_credentials, have_context;
-static char host_name[NAME_CAPACITY];
-static u_long address = INADDR_NONE; // the host as an address, if it is one
+static DWORD context_request;        // grows by USE_SUPPLIED_CREDS when a server asks for one
+static char host_name[NAME_CAPACITY]; // without a final dot
 static char target[NAME_CAPACITY];   // the name sent to the server: none for an address
 static SecPkgContext_StreamSizes sizes;
 static char incoming[INCOMING_CAPACITY];
 static int incoming_length;
 static char outgoing[OUTGOING_CAPACITY];
+static char held[HELD_CAPACITY]; // commands sent while a renegotiation runs
+static int held_length;
 
 static void fail(const char* text)
 {
@@ -146,87 +155,31 @@ static bool acquire_credentials(void)
     return false;
 }
 
-static bool certificate_has_address(PCCERT_CONTEXT certificate)
-{
-    PCERT_EXTENSION extension =
-        CertFindExtension(szOID_SUBJECT_ALT_NAME2, certificate->pCertInfo->cExtension,
-                          certificate->pCertInfo->rgExtension);
-    if (!extension)
-        return false;
-    static DWORD decoded[ALT_NAME_CAPACITY / sizeof(DWORD)]; // aligned for the structures
-    DWORD size = sizeof decoded;
-    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
-                             extension->Value.cbData, 0, NULL, decoded, &size))
-        return false;
-    const CERT_ALT_NAME_INFO* names = (const CERT_ALT_NAME_INFO*)decoded;
-    for (DWORD i = 0; i < names->cAltEntry; i++) {
-        const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
-        if (entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == 4 &&
-            memcmp(entry.IPAddress.pbData, &address, 4) == 0)
-            return true;
-    }
-    return false;
-}
-
-// 0 when the server's certificate passes, else the reason as a CERT_E_ code.
-static HRESULT judge_certificate(void)
+// Judges the server's certificate; false, with the reason as the check's
+// text, when it does not pass.
+static bool certificate_passes(void)
 {
     PCCERT_CONTEXT certificate = NULL;
-    if (QueryContextAttributesA(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) !=
-            SEC_E_OK ||
-        !certificate)
-        return CERT_E_UNTRUSTEDROOT;
-
-    LPSTR usages[] = {(LPSTR)szOID_PKIX_KP_SERVER_AUTH, (LPSTR)szOID_SERVER_GATED_CRYPTO,
-                      (LPSTR)szOID_SGC_NETSCAPE};
-    CERT_CHAIN_PARA chain_para = {};
-    chain_para.cbSize = sizeof chain_para;
-    chain_para.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
-    chain_para.RequestedUsage.Usage.cUsageIdentifier = 3;
-    chain_para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
-    PCCERT_CHAIN_CONTEXT chain = NULL;
-    if (!CertGetCertificateChain(NULL, certificate, NULL, certificate->hCertStore, &chain_para, 0,
-                                 NULL, &chain)) {
-        CertFreeCertificateContext(certificate);
-        return CERT_E_UNTRUSTEDROOT;
-    }
-
-    WCHAR wide_host[NAME_CAPACITY];
-    MultiByteToWideChar(CP_ACP, 0, host_name, -1, wide_host, NAME_CAPACITY);
-    HTTPSPolicyCallbackData https = {};
-    https.cbStruct = sizeof https;
-    https.dwAuthType = AUTHTYPE_SERVER;
-    https.fdwChecks = address != INADDR_NONE ? IGNORE_NAME : 0;
-    https.pwszServerName = wide_host;
-    CERT_CHAIN_POLICY_PARA policy = {};
-    policy.cbSize = sizeof policy;
-    policy.pvExtraPolicyPara = &https;
-    CERT_CHAIN_POLICY_STATUS status = {};
-    status.cbSize = sizeof status;
     HRESULT verdict = CERT_E_UNTRUSTEDROOT;
-    if (CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status))
-        verdict = (HRESULT)status.dwError;
-    DWORD chain_errors = chain->TrustStatus.dwErrorStatus;
-    if (verdict == 0 && chain_errors != 0)
-        verdict =
-            chain_errors & CERT_TRUST_IS_NOT_TIME_VALID ? CERT_E_EXPIRED : CERT_E_UNTRUSTEDROOT;
-    if (verdict == 0 && address != INADDR_NONE && !certificate_has_address(certificate))
-        verdict = CERT_E_CN_NO_MATCH;
-    CertFreeCertificateChain(chain);
-    CertFreeCertificateContext(certificate);
-    return verdict;
+    if (QueryContextAttributesA(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) ==
+            SEC_E_OK &&
+        certificate) {
+        verdict = cert_judge(certificate, host_name);
+        CertFreeCertificateContext(certificate);
+    }
+    if (verdict != 0)
+        fail(verdict == CERT_E_EXPIRED       ? EXPIRED_TEXT
+             : verdict == CERT_E_CN_NO_MATCH ? NAME_MISMATCH_TEXT
+             : verdict == CRYPT_E_REVOKED    ? REVOKED_TEXT
+                                             : UNTRUSTED_TEXT);
+    return verdict == 0;
 }
 
 // The handshake is through: the certificate, the version, the record sizes.
 static Step finish_handshake(void)
 {
-    HRESULT verdict = judge_certificate();
-    if (verdict != 0) {
-        fail(verdict == CERT_E_EXPIRED       ? EXPIRED_TEXT
-             : verdict == CERT_E_CN_NO_MATCH ? NAME_MISMATCH_TEXT
-                                             : UNTRUSTED_TEXT);
+    if (!certificate_passes())
         return STEP_OVER;
-    }
     SecPkgContext_ConnectionInfo connection = {};
     if (QueryContextAttributesA(&context, SECPKG_ATTR_CONNECTION_INFO, &connection) != SEC_E_OK ||
         (connection.dwProtocol & TLS12_AND_LATER) == 0 ||
@@ -252,6 +205,55 @@ static bool begins_like_a_record(void)
     return type >= 20 && type <= 24 && (incoming_length < 2 || incoming[1] == 3);
 }
 
+// Sends the commands that waited for a renegotiation.
+static bool send_held(void)
+{
+    int length = held_length;
+    held_length = 0;
+    return length == 0 || tls_send(held, length) == length;
+}
+
+// A renegotiation is through: the server's certificate may be a new one.
+static Step finish_renegotiation(void)
+{
+    renegotiating = false;
+    phase = PHASE_OPEN;
+    if (!certificate_passes())
+        return STEP_OVER;
+    if (QueryContextAttributesA(&context, SECPKG_ATTR_STREAM_SIZES, &sizes) != SEC_E_OK ||
+        sizes.cbHeader + sizes.cbTrailer >= OUTGOING_CAPACITY || !send_held()) {
+        fail(HANDSHAKE_TEXT);
+        return STEP_OVER;
+    }
+    return STEP_AGAIN;
+}
+
+// One call of InitializeSecurityContext on the bytes received so far.
+static SECURITY_STATUS continue_handshake(void)
+{
+    SecBuffer in[2] = {{(unsigned long)incoming_length, SECBUFFER_TOKEN, incoming},
+                       {0, SECBUFFER_EMPTY, NULL}};
+    SecBuffer out[1] = {{0, SECBUFFER_TOKEN, NULL}};
+    SecBufferDesc in_desc = {SECBUFFER_VERSION, 2, in};
+    SecBufferDesc out_desc = {SECBUFFER_VERSION, 1, out};
+    unsigned long attributes = 0;
+    SECURITY_STATUS status = InitializeSecurityContextA(
+        &credentials, &context, target[0] ? target : NULL, context_request, 0, 0, &in_desc, 0,
+        NULL, &out_desc, &attributes, NULL);
+    if (status == SEC_E_INCOMPLETE_MESSAGE)
+        return status;
+    // A server that asks for a certificate of the client's: go on without one.
+    if (status == SEC_I_INCOMPLETE_CREDENTIALS && !(context_request & ISC_REQ_USE_SUPPLIED_CREDS)) {
+        context_request |= ISC_REQ_USE_SUPPLIED_CREDS;
+        return continue_handshake();
+    }
+    if (!send_token(&out[0]))
+        return SEC_E_INTERNAL_ERROR;
+    if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED)
+        keep_extra(in, 2);
+    return status;
+}
+
 static Step handshake_step(void)
 {
     if (incoming_length == 0)
@@ -260,37 +262,55 @@ static Step handshake_step(void)
         fail(HANDSHAKE_TEXT);
         return STEP_OVER;
     }
-    SecBuffer in[2] = {{(unsigned long)incoming_length, SECBUFFER_TOKEN, incoming},
-                       {0, SECBUFFER_EMPTY, NULL}};
-    SecBuffer out[1] = {{0, SECBUFFER_TOKEN, NULL}};
-    SecBufferDesc in_desc = {SECBUFFER_VERSION, 2, in};
-    SecBufferDesc out_desc = {SECBUFFER_VERSION, 1, out};
-    unsigned long attributes = 0;
-    SECURITY_STATUS status = InitializeSecurityContextA(
-        &credentials, &context, target[0] ? target : NULL, CONTEXT_REQUEST, 0, 0, &in_desc, 0, NULL,
-        &out_desc, &attributes, NULL);
+    SECURITY_STATUS status = continue_handshake();
     if (status == SEC_E_INCOMPLETE_MESSAGE)
         return STEP_WAIT;
-    bool sent = send_token(&out[0]);
-    if ((status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) || !sent) {
+    if (status == SEC_I_CONTINUE_NEEDED)
+        return STEP_AGAIN;
+    if (status != SEC_E_OK) {
         fail(HANDSHAKE_TEXT);
         return STEP_OVER;
     }
-    keep_extra(in, 2);
-    if (status == SEC_I_CONTINUE_NEEDED)
+    return renegotiating ? finish_renegotiation() : finish_handshake();
+}
+
+// The server sent handshake messages after the handshake; incoming holds
+// what came behind them. TLS 1.3 hands all of it to SChannel; TLS 1.2 only
+// handshake records, and declines a request that nothing useful follows.
+static Step renegotiate(void)
+{
+    SecPkgContext_ConnectionInfo connection = {};
+    bool tls13 = QueryContextAttributesA(&context, SECPKG_ATTR_CONNECTION_INFO, &connection) ==
+                     SEC_E_OK &&
+                 (connection.dwProtocol & SP_PROT_TLS1_3_CLIENT);
+    if (!tls13 && (incoming_length == 0 || incoming[0] != RECORD_HANDSHAKE))
         return STEP_AGAIN;
-    if (renegotiating) {
-        renegotiating = false;
+    renegotiating = true;
+    phase = PHASE_HANDSHAKE;
+    SECURITY_STATUS status = continue_handshake();
+    if (status == SEC_E_INCOMPLETE_MESSAGE && incoming_length == 0) {
+        renegotiating = false; // nothing to take it from: decline
         phase = PHASE_OPEN;
         return STEP_AGAIN;
     }
-    return finish_handshake();
+    if (status == SEC_E_INCOMPLETE_MESSAGE)
+        return STEP_WAIT;
+    if (status == SEC_I_CONTINUE_NEEDED)
+        return STEP_AGAIN;
+    if (status != SEC_E_OK) {
+        fail(HANDSHAKE_TEXT);
+        return STEP_OVER;
+    }
+    return finish_renegotiation();
 }
 
 static Step decrypt_step(void)
 {
     if (incoming_length == 0)
         return STEP_WAIT;
+    // Wine reports the server's close_notify as an empty record; an empty
+    // record of application data is legal and means nothing.
+    bool application_data = incoming[0] == RECORD_APPLICATION_DATA;
     SecBuffer buffers[4] = {{(unsigned long)incoming_length, SECBUFFER_DATA, incoming},
                             {0, SECBUFFER_EMPTY, NULL},
                             {0, SECBUFFER_EMPTY, NULL},
@@ -314,8 +334,8 @@ static Step decrypt_step(void)
             data = &buffer;
         has_extra |= buffer.BufferType == SECBUFFER_EXTRA;
     }
-    // Wine reports the server's close_notify as an empty record.
-    if (status == SEC_E_OK && (!data || data->cbBuffer == 0) && !has_extra) {
+    if (status == SEC_E_OK && (!data || data->cbBuffer == 0) && !has_extra &&
+        !application_data) {
         phase = PHASE_OVER;
         return STEP_OVER;
     }
@@ -324,20 +344,25 @@ static Step decrypt_step(void)
     keep_extra(buffers, 4);
     if (session.error_kind != ERROR_NONE)
         return STEP_OVER;
-    if (status == SEC_I_RENEGOTIATE) {
-        renegotiating = true;
-        phase = PHASE_HANDSHAKE;
-    }
-    return STEP_AGAIN;
+    return status == SEC_I_RENEGOTIATE ? renegotiate() : STEP_AGAIN;
 }
 
 int tls_begin(uintptr_t socket_handle, const char* host)
 {
     tls_end();
     tls_socket = (SOCKET)socket_handle;
+    // A fully qualified name's final dot belongs neither in the server name
+    // sent nor in the name the certificate must carry.
     text_copy(host_name, sizeof host_name, host);
-    address = inet_addr(host);
-    text_copy(target, sizeof target, address == INADDR_NONE ? host : "");
+    size_t length = strlen(host_name);
+    if (length > 1 && host_name[length - 1] == '.')
+        host_name[length - 1] = '\0';
+    // An address is no server name: nothing is sent for it.
+    in6_addr any_address;
+    bool is_address = inet_pton(AF_INET, host_name, &any_address) == 1 ||
+                      inet_pton(AF_INET6, host_name, &any_address) == 1;
+    text_copy(target, sizeof target, is_address ? "" : host_name);
+    context_request = CONTEXT_REQUEST;
     if (!acquire_credentials()) {
         fail(HANDSHAKE_TEXT);
         return -1;
@@ -346,7 +371,7 @@ int tls_begin(uintptr_t socket_handle, const char* host)
     SecBufferDesc out_desc = {SECBUFFER_VERSION, 1, out};
     unsigned long attributes = 0;
     SECURITY_STATUS status =
-        InitializeSecurityContextA(&credentials, NULL, target[0] ? target : NULL, CONTEXT_REQUEST,
+        InitializeSecurityContextA(&credentials, NULL, target[0] ? target : NULL, context_request,
                                    0, 0, NULL, 0, &context, &out_desc, &attributes, NULL);
     if (status == SEC_I_CONTINUE_NEEDED)
         have_context = true;
@@ -383,6 +408,13 @@ int tls_read(void)
 
 int tls_send(const char* bytes, int length)
 {
+    if (renegotiating) {
+        if (length > HELD_CAPACITY - held_length)
+            return -1;
+        memcpy(held + held_length, bytes, (size_t)length);
+        held_length += length;
+        return length;
+    }
     if (phase != PHASE_OPEN)
         return -1;
     int piece_max = OUTGOING_CAPACITY - (int)(sizes.cbHeader + sizes.cbTrailer);
@@ -411,8 +443,33 @@ bool tls_is_on(void)
     return phase != PHASE_OFF;
 }
 
+bool tls_in_handshake(void)
+{
+    return phase == PHASE_HANDSHAKE && !renegotiating;
+}
+
+// Tells the server the stream ends here (close_notify), so that it sees a
+// finished conversation rather than a cut one.
+static void send_close_notify(void)
+{
+    DWORD shutdown_token = SCHANNEL_SHUTDOWN;
+    SecBuffer control[1] = {{sizeof shutdown_token, SECBUFFER_TOKEN, &shutdown_token}};
+    SecBufferDesc control_desc = {SECBUFFER_VERSION, 1, control};
+    if (ApplyControlToken(&context, &control_desc) != SEC_E_OK)
+        return;
+    SecBuffer out[1] = {{0, SECBUFFER_TOKEN, NULL}};
+    SecBufferDesc out_desc = {SECBUFFER_VERSION, 1, out};
+    unsigned long attributes = 0;
+    InitializeSecurityContextA(&credentials, &context, target[0] ? target : NULL, context_request,
+                               0, 0, NULL, 0, NULL, &out_desc, &attributes, NULL);
+    send_token(&out[0]);
+}
+
 void tls_end(void)
 {
+    if (have_context && tls_socket != INVALID_SOCKET &&
+        (phase == PHASE_OPEN || phase == PHASE_OVER))
+        send_close_notify();
     if (have_context)
         DeleteSecurityContext(&context);
     if (have_credentials)
@@ -420,6 +477,6 @@ void tls_end(void)
     have_context = have_credentials = false;
     phase = PHASE_OFF;
     renegotiating = false;
-    incoming_length = 0;
+    incoming_length = held_length = 0;
     tls_socket = INVALID_SOCKET;
 }

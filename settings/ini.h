@@ -9,6 +9,9 @@
 // Copies the value into out (at most capacity - 1 bytes); empty when missing.
 void ini_read_text(const char* path, const char* section, const char* key, char* out, int capacity);
 
+// Whether the key is in the section at all, with a value or an empty one.
+bool ini_key_present(const char* path, const char* section, const char* key);
+
 // Reads the value as an integer; fallback when the key is missing or empty.
 int32_t ini_read_int(const char* path, const char* section, const char* key, int32_t fallback);
 

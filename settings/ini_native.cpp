@@ -159,6 +159,12 @@ void ini_read_text(const char* path, const char* section, const char* key, char*
     out[length] = '\0';
 }
 
+bool ini_key_present(const char* path, const char* section, const char* key)
+{
+    read_file(path);
+    return find_key(section, key).key_found;
+}
+
 int32_t ini_read_int(const char* path, const char* section, const char* key, int32_t fallback)
 {
     char text[INT_VALUE_CAPACITY];

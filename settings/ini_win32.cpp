@@ -8,6 +8,14 @@ void ini_read_text(const char* path, const char* section, const char* key, char*
     GetPrivateProfileStringA(section, key, "", out, (DWORD)capacity, path);
 }
 
+bool ini_key_present(const char* path, const char* section, const char* key)
+{
+    // A missing key gives the default, an empty value gives nothing.
+    char value[2];
+    GetPrivateProfileStringA(section, key, "\x7f", value, sizeof value, path);
+    return value[0] != '\x7f';
+}
+
 int32_t ini_read_int(const char* path, const char* section, const char* key, int32_t fallback)
 {
     return (int32_t)GetPrivateProfileIntA(section, key, fallback, path);

@@ -4,7 +4,10 @@
 // below; a new file therefore lists them in that order. Text values are cut
 // at their field's capacity; some numbers are held to their ranges on load.
 // SECURITY, the last key, is written only when it is not its default, so a
-// file saved with the default holds the same 29 keys, byte for byte.
+// file saved with the default holds the same 29 keys, byte for byte. Read
+// back, it is one of its values written exactly or else STLS: a damaged or
+// hand-written line never turns protection off, and a check then either runs
+// protected or fails with a text the user sees.
 #include "settings/settings.h"
 
 #include <stddef.h>
@@ -22,13 +25,15 @@ int32_t settings_applied;
 
 static const char SECTION[] = "CONFIG";
 static const char INI_FILE_NAME[] = "corvina.ini";
+enum { INT_TEXT_CAPACITY = 16 }; // a 32-bit number in decimal, with its sign
 
 enum KeyKind {
     KEY_TEXT,     // byte string of the field's capacity
     KEY_PASSWORD, // encoded password, decoded into plain_password on load
     KEY_BOOL,     // read as an integer, written as "1" or "0"
     KEY_INT,      // signed decimal; colours too
-    KEY_OPTIONAL  // signed decimal; the default removes the key instead
+    KEY_CHOICE    // one of min to max; the default removes the key, anything but
+                  // a missing key or an exact value reads as max
 };
 
 // A range applied on load; min > max means none.
@@ -55,7 +60,6 @@ static const KeyRange NO_RANGE = {1, 0, false, false};
 // A wait or a retry count cannot be negative; above the sheet's range a
 // hand-written value may be meant and stays.
 static const KeyRange NOT_NEGATIVE = {1, 0, false, true};
-static const KeyRange SECURITY_RANGE = {SECURITY_NONE, SECURITY_STLS, false, false};
 
 static const KeySpec KEYS[] = {
     {"SERVER", KEY_TEXT, FIELD(SERVER), 0, NO_RANGE},
@@ -87,7 +91,8 @@ static const KeySpec KEYS[] = {
     {"WAIT_ICON", KEY_TEXT, ICON(WAIT_ICON), 0, NO_RANGE},
     {"AUTO_POPUP_CLOSE", KEY_BOOL, NUMBER(AUTO_POPUP_CLOSE), 0, NO_RANGE},
     {"AUTO_POPUP_CLOSE_TIME", KEY_INT, NUMBER(AUTO_POPUP_CLOSE_TIME), 30, {1, 99, false, false}},
-    {"SECURITY", KEY_OPTIONAL, NUMBER(SECURITY), SECURITY_NONE, SECURITY_RANGE},
+    {"SECURITY", KEY_CHOICE, NUMBER(SECURITY), SECURITY_NONE,
+     {SECURITY_NONE, SECURITY_STLS, false, false}},
 };
 
 static char* text_field(const KeySpec& entry)
@@ -115,6 +120,21 @@ static int32_t apply_range(int32_t value, const KeySpec& entry)
     if (value > range.max)
         return range.max;
     return value;
+}
+
+static int32_t read_choice(const KeySpec& entry)
+{
+    char text[INT_TEXT_CAPACITY];
+    ini_read_text(ini_path, SECTION, entry.key, text, sizeof text);
+    if (text[0] == '\0' && !ini_key_present(ini_path, SECTION, entry.key))
+        return entry.fallback;
+    for (int32_t value = entry.range.min; value <= entry.range.max; value++) {
+        char digits[INT_TEXT_CAPACITY];
+        snprintf(digits, sizeof digits, "%d", (int)value);
+        if (strcmp(text, digits) == 0)
+            return value;
+    }
+    return entry.range.max;
 }
 
 void settings_locate(const char* program_file)
@@ -168,9 +188,11 @@ void settings_load(void)
             break;
         case KEY_BOOL:
         case KEY_INT:
-        case KEY_OPTIONAL:
             *number_field(entry) =
                 apply_range(ini_read_int(ini_path, SECTION, entry.key, entry.fallback), entry);
+            break;
+        case KEY_CHOICE:
+            *number_field(entry) = read_choice(entry);
             break;
         }
     }
@@ -180,7 +202,7 @@ void settings_load(void)
 void settings_save(void)
 {
     for (const KeySpec& entry : KEYS) {
-        char number[16];
+        char number[INT_TEXT_CAPACITY];
         const char* value = number;
         switch (entry.kind) {
         case KEY_TEXT:
@@ -191,9 +213,9 @@ void settings_save(void)
             snprintf(number, sizeof number, "%d", *number_field(entry) != 0);
             break;
         case KEY_INT:
-        case KEY_OPTIONAL:
+        case KEY_CHOICE:
             snprintf(number, sizeof number, "%d", (int)*number_field(entry));
-            if (entry.kind == KEY_OPTIONAL && *number_field(entry) == entry.fallback)
+            if (entry.kind == KEY_CHOICE && *number_field(entry) == entry.fallback)
                 value = nullptr;
             break;
         }

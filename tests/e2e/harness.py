@@ -1,12 +1,16 @@
 """The end-to-end harness (see README.md): python3 -m harness setup | teardown |
 test_x.py [names...]. Everything listens in a network namespace of its own."""
-import datetime, fcntl, hashlib, importlib.util, inspect, ipaddress, json, os, poplib, re
+import datetime, fcntl, hashlib, hmac, importlib.util, inspect, ipaddress, json, os, poplib, re
 import select, shutil, socket, ssl, subprocess, sys, threading, time, traceback, uuid
 from dataclasses import dataclass, field
 from pathlib import Path
 
 WORK = Path(os.environ.get("E2E_WORK_DIR", "/tmp/corvina-e2e")).resolve()
 CERTS, WINE_RUN, HOST, PORT = WORK / "certs", os.environ.get("WINE_RUN", ""), "127.0.0.1", 110
+# Certificate revocation lists: served at the first address, never answered at the second.
+CRL_SERVED, CRL_SILENT = (HOST, 8080), (HOST, 8081)
+# The namespace's own hosts file (ip netns exec mounts it over /etc/hosts).
+HOSTS = "127.0.0.1 localhost localhost. example.test\n"
 IDM_SETTINGS, IDM_CHECK, IDM_EXIT, IDOK = 2000, 2001, 2003, 1
 WM_LBUTTONUP = 0x0202
 NORMAL, CHECK, ARRIVE, ERROR = "109", "106", "105", "108"  # the tray's icons
@@ -48,32 +52,82 @@ def windows_path(path):
 
 
 def make_certificates():
-    """A CA the template prefix trusts, one nobody trusts, and server certificates."""
+    """A CA the template prefix trusts, one nobody trusts, and server certificates;
+    the server sends the intermediate behind a certificate issued by one."""
     from cryptography import x509
     from cryptography.hazmat.primitives import hashes, serialization as form
     from cryptography.hazmat.primitives.asymmetric import rsa
+    from cryptography.x509.oid import ExtendedKeyUsageOID as usage, NameOID
     now, day = datetime.datetime.now(datetime.timezone.utc), datetime.timedelta(days=1)
 
-    def issue(name, issuer=None, names=(), first=-1, last=3650):
+    def issue(name, issuer=None, names=(), first=-1, last=3650, ca=False, uses=(), crl=None,
+              cn=None):
         key = rsa.generate_private_key(public_exponent=65537, key_size=2048)
-        subject = x509.Name([x509.NameAttribute(x509.NameOID.COMMON_NAME, name)])
-        cert = x509.CertificateBuilder(issuer[1].subject if issuer else subject, subject,
-                                       key.public_key(), x509.random_serial_number(),
-                                       now + first * day, now + last * day).add_extension(
-            x509.SubjectAlternativeName(names) if names else x509.BasicConstraints(True, None),
-            not names).sign(issuer[0] if issuer else key, hashes.SHA256())
+        subject = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, cn or name)])
+        builder = x509.CertificateBuilder(issuer[1].subject if issuer else subject, subject,
+                                          key.public_key(), x509.random_serial_number(),
+                                          now + first * day, now + last * day)
+        if ca or not issuer:
+            builder = builder.add_extension(x509.BasicConstraints(True, None), True)
+        if names:
+            builder = builder.add_extension(x509.SubjectAlternativeName(names), False)
+        if uses:
+            builder = builder.add_extension(x509.ExtendedKeyUsage(uses), False)
+        if crl:
+            builder = builder.add_extension(x509.CRLDistributionPoints([x509.DistributionPoint(
+                [x509.UniformResourceIdentifier("http://%s:%d/ca.crl" % crl)], None, None,
+                None)]), False)
+        cert = builder.sign(issuer[0] if issuer else key, hashes.SHA256())
         (CERTS / f"{name}.key").write_bytes(key.private_bytes(
             form.Encoding.PEM, form.PrivateFormat.PKCS8, form.NoEncryption()))
-        (CERTS / f"{name}.pem").write_bytes(cert.public_bytes(form.Encoding.PEM))
+        chain = [cert] + ([issuer[1]] if issuer and len(issuer) > 2 else [])
+        (CERTS / f"{name}.pem").write_bytes(b"".join(c.public_bytes(form.Encoding.PEM)
+                                                     for c in chain))
         (CERTS / f"{name}.der").write_bytes(cert.public_bytes(form.Encoding.DER))
-        return key, cert
+        return key, cert, "intermediate" if ca and issuer else None
 
     CERTS.mkdir(parents=True, exist_ok=True)
     here = [x509.DNSName("localhost"), x509.IPAddress(ipaddress.ip_address(HOST))]
-    ca = issue("ca")
+    ca = issue("ca")[:2]
     issue("good", ca, here), issue("expired", ca, here, -30, -2)
     issue("wrongname", ca, [x509.DNSName("mail.example.org")])
-    issue("unknown", issue("other"), here)
+    issue("unknown", issue("other")[:2], here)
+    for limited, uses in (("smime", [usage.EMAIL_PROTECTION]), ("clientauth", [usage.CLIENT_AUTH])):
+        issue(f"{limited}-issued", issue(f"{limited}-ca", ca, ca=True, uses=uses), here)
+    issue("wildcard", ca, [x509.DNSName("*.test")]), issue("wildcard-cn", ca, cn="*.test")
+    issue("many", ca, [x509.DNSName(f"name{i}.example.test") for i in range(300)] + here[1:])
+    revoked = issue("revoked", ca, here, crl=CRL_SERVED)[1]
+    issue("unanswered", ca, here, crl=CRL_SILENT)
+    (CERTS / "ca.crl").write_bytes(x509.CertificateRevocationListBuilder().issuer_name(
+        ca[1].subject).last_update(now - day).next_update(now + 30 * day).add_revoked_certificate(
+        x509.RevokedCertificateBuilder().serial_number(revoked.serial_number).revocation_date(
+            now - day).build()).sign(ca[0], hashes.SHA256()).public_bytes(form.Encoding.DER))
+
+
+def serve_crl():
+    """The CA's revocation list over HTTP at CRL_SERVED; CRL_SILENT takes connections and
+    never answers. Both for the life of the test process."""
+    import http.server
+    crl = (CERTS / "ca.crl").read_bytes()
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            self.send_response(200)
+            self.send_header("Content-Type", "application/pkix-crl")
+            self.send_header("Content-Length", str(len(crl)))
+            self.end_headers()
+            self.wfile.write(crl)
+
+        def log_message(self, *args):
+            pass
+    server = http.server.ThreadingHTTPServer(CRL_SERVED, Handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    silent, held = socket.create_server(CRL_SILENT), []
+
+    def take_and_hold():
+        while True:
+            held.append(silent.accept())
+    threading.Thread(target=take_and_hold, daemon=True).start()
 
 
 def trust_reg():
@@ -168,13 +222,16 @@ def reply(*lines, close=False):
 @dataclass
 class Behaviour:
     """faults: command word -> Action instead of the answer; TLS from the first byte
-    when implicit, else after STLS, step bytes per write."""
+    when implicit, else after STLS, step bytes per write; records: command word ->
+    TLS records of our own making ("empty" application data, a "hello" request to
+    renegotiate) sent just before its answer, or after it when the word ends in "+"."""
     greeting: object = b"+OK corvina test server ready " + TIME_STAMP
     messages: tuple = (1000,)
     faults: dict = field(default_factory=dict)
     cert: str = "good"
     implicit: bool = False
     step: int = 1 << 16
+    records: dict = field(default_factory=dict)
 
 
 @dataclass
@@ -182,18 +239,51 @@ class Connection:
     accepted_at: float
     lines: list = field(default_factory=list)
     closed_by: str = None
+    sni: str = None
+    ended: str = None  # over TLS: "close_notify" when the client answered ours, else "bare"
+
+
+def p_sha256(secret, seed, size):
+    """TLS 1.2's pseudo-random function with SHA-256."""
+    a, out = seed, b""
+    while len(out) < size:
+        a = hmac.new(secret, a, hashlib.sha256).digest()
+        out += hmac.new(secret, a + seed, hashlib.sha256).digest()
+    return out[:size]
 
 
 class Tls:
-    """TLS through memory, so that the records can go out a few bytes at a time."""
+    """TLS through memory, so that the records can go out a few bytes at a time. With
+    records to make, the server writes every record itself after the handshake (TLS 1.2,
+    AES-128-GCM, keys from the key log), since OpenSSL makes neither kind."""
 
-    def __init__(self, sock, behaviour):
+    def __init__(self, sock, behaviour, connection):
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(CERTS / f"{behaviour.cert}.pem", CERTS / f"{behaviour.cert}.key")
+        context.sni_callback = lambda _, name, __: setattr(connection, "sni", name)
+        self.own_records = bool(behaviour.records)
+        if self.own_records:
+            context.maximum_version = ssl.TLSVersion.TLSv1_2
+            context.set_ciphers("ECDHE-RSA-AES128-GCM-SHA256")
+            context.keylog_filename = WORK / f"keylog-{os.getpid()}"
         self.sock, self.step, self.incoming = sock, behaviour.step, ssl.MemoryBIO()
         self.tls = context.wrap_bio(self.incoming, outgoing := ssl.MemoryBIO(), server_side=True)
-        self.outgoing = outgoing
+        self.outgoing, self.received, self.sent, self.key, self.eof = outgoing, b"", b"", None, False
         self._pump(self.tls.do_handshake)
+        if self.own_records:
+            client_random, server_random = self.received[11:43], self.sent[11:43]
+            master = next(bytes.fromhex(line.split()[2]) for line in open(
+                context.keylog_filename) if line.split()[1] == client_random.hex())
+            block = p_sha256(master, b"key expansion" + server_random + client_random, 40)
+            self.key, self.iv, self.sequence = block[16:32], block[36:40], 1  # after Finished
+
+    def record(self, kind, payload):
+        from cryptography.hazmat.primitives.ciphers.aead import AESGCM
+        nonce, header = self.sequence.to_bytes(8, "big"), bytes([kind, 3, 3])
+        sealed = AESGCM(self.key).encrypt(self.iv + nonce, payload, nonce + header +
+                                          len(payload).to_bytes(2, "big"))
+        self.sequence += 1
+        return header + (8 + len(sealed)).to_bytes(2, "big") + nonce + sealed
 
     def _pump(self, operation):
         while True:
@@ -204,19 +294,44 @@ class Tls:
             except ssl.SSLWantReadError:
                 self.sendall(b"")
                 if not (data := self.sock.recv(65536)):
+                    self.eof = True
                     return b""
+                self.received += data[:64 - len(self.received)]
                 self.incoming.write(data)
 
-    def sendall(self, data):
-        if data:
+    def sendall(self, data, made=False):
+        if data and self.key:
+            data = data if made else self.record(23, data)
+        elif data:
             self._pump(lambda: self.tls.write(data))
-        data = self.outgoing.read()
+            data = b""
+        data = data or self.outgoing.read()
+        self.sent += data[:64 - len(self.sent)]
         for at in range(0, len(data), self.step):
             self.sock.sendall(data[at:at + self.step])
             time.sleep(0.001 if self.step < 100 else 0)
 
     def recv(self, size):
         return self._pump(lambda: self.tls.read(size))
+
+    def finish(self):
+        """Our close_notify; "close_notify" when the client answers with its own."""
+        if self.key:
+            self.sendall(self.record(21, b"\1\0"), made=True)
+        else:
+            try:
+                self.tls.unwrap()
+            except ssl.SSLWantReadError:
+                self.sendall(b"")
+        self.sock.settimeout(10)
+        try:
+            while self.recv(65536):
+                pass
+        except ssl.SSLZeroReturnError:
+            return "close_notify"
+        except (OSError, ssl.SSLError):
+            return "bare"
+        return "bare" if self.eof else "close_notify"  # read gives b"" for it too
 
 
 class ScriptedPop3:
@@ -270,8 +385,15 @@ class ScriptedPop3:
         def act(action):
             stream.sendall(action.data)
             connection.closed_by = "server" if action.close else None
+            if action.close and stream is not sock:
+                connection.ended = stream.finish()
             return "closed" if action.close else "silent" if action.silent else "on"
-        stream = Tls(sock, behaviour) if behaviour.implicit else sock
+
+        def made(word):  # the records the behaviour makes at this word
+            kinds = behaviour.records.get(word, ())
+            return b"".join(stream.record(*{"empty": (23, b""), "hello": (22, b"\0" * 4)}[k])
+                            for k in kinds)
+        stream = Tls(sock, behaviour, connection) if behaviour.implicit else sock
         greeting = behaviour.greeting
         greeting = greeting if isinstance(greeting, Action) else Action(greeting + b"\r\n")
         state, stamp = act(greeting), (re.findall(rb"<[^>]*>", greeting.data[:200]) or [b""])[0]
@@ -301,7 +423,7 @@ class ScriptedPop3:
                     answer = b"+OK logged in" if logged_in else b"-ERR [AUTH] invalid password"
                 elif verb == "STLS":
                     stream.sendall(b"+OK Begin TLS\r\n")
-                    stream = Tls(sock, behaviour)
+                    stream = Tls(sock, behaviour, connection)
                     continue
                 elif verb == "QUIT":
                     state = act(reply(b"+OK bye", close=True))
@@ -312,7 +434,12 @@ class ScriptedPop3:
                     values = [b"%d" % s for s in sizes] if verb == "LIST" else uids
                     answer = b"\r\n".join([b"+OK"] + [b"%d %s" % (i + 1, v)
                                                       for i, v in enumerate(values)] + [b"."])
-                stream.sendall(answer + b"\r\n")
+                if before := made(verb):
+                    stream.sendall(before + stream.record(23, answer + b"\r\n"), made=True)
+                else:
+                    stream.sendall(answer + b"\r\n")
+                if after := made(verb + "+"):
+                    stream.sendall(after, made=True)
 
 
 # The desktop: a fresh Wine prefix, Xvfb on a display of its own, and the
@@ -662,9 +789,11 @@ def run_module(path, only=()):
 
 def setup():
     teardown()  # ours, left by an aborted run
-    if not (CERTS / "ca.der").exists():  # the template prefix trusts this CA
+    if not (CERTS / "ca.crl").exists():  # the template prefix trusts this CA
         make_certificates()
     namespace = os.environ["E2E_NETNS"]
+    Path("/etc/netns", namespace).mkdir(parents=True, exist_ok=True)
+    Path("/etc/netns", namespace, "hosts").write_text(HOSTS)
     subprocess.run(["ip", "netns", "add", namespace], check=True)
     subprocess.run(["ip", "-n", namespace, "link", "set", "lo", "up"], check=True)
     subprocess.run(["ip", "netns", "exec", namespace, sys.executable, "-m", "harness", "dovecot"],
@@ -683,6 +812,7 @@ def stop_dovecot():
 def teardown():
     stop_dovecot()
     subprocess.run(["ip", "netns", "delete", os.environ["E2E_NETNS"]], stderr=subprocess.DEVNULL)
+    shutil.rmtree(Path("/etc/netns", os.environ["E2E_NETNS"]), ignore_errors=True)
 
 
 if __name__ == "__main__":

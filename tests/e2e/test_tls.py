@@ -29,28 +29,58 @@ def test_dovecot_over_tls_and_the_connection_test_log(desktop, mailbox):
                                 "新着メールはありません"])  # the check before took note
 
 
-TLS_ROWS = [  # the scripted server's behaviour over TLS from the first byte, the tool tip
-    (Behaviour(implicit=True, cert="unknown"), UNTRUSTED),
-    (Behaviour(implicit=True, cert="wrongname"), NAME),
-    (Behaviour(implicit=True, cert="expired"), EXPIRED),
-    (Behaviour(greeting=Action(b"\x16\x03\x03\x00\x60\x02\x00", close=True)), HANDSHAKE),
-    (Behaviour(implicit=True, step=3, messages=(100, 200)), "2 通のメール (300 バイト)"),
-]
-STLS_ROWS = [  # the same with STLS
-    (Behaviour(faults={"STLS": reply(b"-ERR not now")}), "サーバーがSTLSを受け付けません"),
-    (Behaviour(faults={"STLS": reply(b"+OK Begin TLS", b"+OK clear text")}), HANDSHAKE),
-    (Behaviour(step=3, messages=(100, 200)), "2 通のメール (300 バイト)"),
+ONE, TWO = "1 通のメール (1000 バイト)", "2 通のメール (300 バイト)"
+TLS = {"SECURITY": 1}
+ROWS = [  # settings besides the scripted server's, its behaviour, the tool tip
+    (TLS, Behaviour(implicit=True, cert="unknown"), UNTRUSTED),
+    (TLS, Behaviour(implicit=True, cert="wrongname"), NAME),
+    (TLS, Behaviour(implicit=True, cert="expired"), EXPIRED),
+    (TLS, Behaviour(implicit=True, cert="revoked"), "サーバー証明書は失効しています"),
+    (TLS, Behaviour(implicit=True, cert="smime-issued"), UNTRUSTED),  # the issuer's usage
+    (TLS, Behaviour(implicit=True, cert="clientauth-issued"), UNTRUSTED),
+    (TLS, Behaviour(greeting=Action(b"\x16\x03\x03\x00\x60\x02\x00", close=True)), HANDSHAKE),
+    (TLS, Behaviour(implicit=True, step=3, messages=(100, 200)), TWO),
+    (TLS, Behaviour(implicit=True, cert="many"), ONE),  # 300 names, then the address
+    (TLS, Behaviour(implicit=True, cert="unanswered"), ONE),  # its list never comes
+    (TLS, Behaviour(implicit=True, records={"USER+": ["empty"], "STAT": ["empty"]}), ONE),
+    (TLS, Behaviour(implicit=True, records={"USER+": ["hello"], "STAT": ["hello"]}), ONE),
+    ({"SECURITY": 1, "SERVER": "example.test"}, Behaviour(implicit=True, cert="wildcard"), NAME),
+    ({"SECURITY": 1, "SERVER": "example.test"}, Behaviour(implicit=True, cert="wildcard-cn"), NAME),
+    ({"SECURITY": 1, "SERVER": "localhost."}, Behaviour(implicit=True), ONE),
+    ({"SECURITY": 2}, Behaviour(faults={"STLS": reply(b"-ERR not now")}),
+     "サーバーがSTLSを受け付けません"),
+    ({"SECURITY": 2}, Behaviour(faults={"STLS": reply(b"+OK Begin TLS", b"+OK clear text")}),
+     HANDSHAKE),
+    ({"SECURITY": 2}, Behaviour(step=3, messages=(100, 200)), TWO),
+    ({"SECURITY": "tls"}, Behaviour(), ONE),  # never clear text from a damaged line
+    ({"SECURITY": "-1"}, Behaviour(), ONE),
 ]
 
 
 def test_wrong_certificates_and_hostile_servers(desktop):
     probe, pop3 = desktop.probe, ScriptedPop3((HOST, 0))  # 127.0.0.1, named in the certificates
-    for security, rows in ((1, TLS_ROWS), (2, STLS_ROWS)):
-        pop3.play(*(behaviour for behaviour, _ in rows))
-        pop3.connections.clear()
-        app = start(desktop, dict(scripted_settings(pop3), SERVER=pop3.server, SECURITY=security))
-        for row, (_, tip) in enumerate(rows):
-            (check_ends_with if row else tray_shows)(probe, tip)
-        assert pop3.connections[-1].lines[-1:] == [b"QUIT\r\n"]  # over TLS, a few bytes at a time
-        probe.command(IDM_EXIT)
-        assert app.wait_exit() == 0
+    serve_crl()
+    pop3.play(*(behaviour for _, behaviour, _ in ROWS))
+    app, running = None, None
+    for row, (settings, behaviour, tip) in enumerate(ROWS):
+        if settings != running:
+            if app:
+                probe.command(IDM_EXIT)
+                assert app.wait_exit() == 0
+            host = settings.get("SERVER", HOST)
+            app = start(desktop, scripted_settings(pop3) | settings | {
+                "SERVER": "%s:%d" % (host, pop3.address[1])})
+            tray_shows(probe, tip)
+            running = settings
+        else:
+            check_ends_with(probe, tip)
+        connection = pop3.connection(row)
+        if tip in (ONE, TWO):  # every command seen, the stream ended by both sides
+            assert connection.lines[-1:] == [b"QUIT\r\n"], f"row {row}: {connection.lines}"
+            assert wait_for(lambda: connection.ended, what="the end") == "close_notify", (row, connection.ended)
+        if settings.get("SECURITY") != 1:
+            assert connection.lines[0] == b"STLS\r\n", f"row {row}: {connection.lines}"
+        if host.endswith("."):  # a final dot is no part of the name sent
+            assert connection.sni == host[:-1]
+    probe.command(IDM_EXIT)
+    assert app.wait_exit() == 0

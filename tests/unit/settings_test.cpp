@@ -113,8 +113,15 @@ TEST(Settings, NumbersAreHeldToTheirRangesOnLoad)
         {"BACK_COLOR=\t0b1012", offsetof(Settings, BACK_COLOR), 5},
         {"BACK_COLOR=0z7", offsetof(Settings, BACK_COLOR), 0},
         {"BACK_COLOR=4294967295", offsetof(Settings, BACK_COLOR), 4294967295u},
+        // Protection is never turned off by a value that is not exactly one.
+        {"SECURITY=1", offsetof(Settings, SECURITY), SECURITY_TLS},
+        {"SECURITY=0", offsetof(Settings, SECURITY), SECURITY_NONE},
         {"SECURITY=3", offsetof(Settings, SECURITY), SECURITY_STLS},
-        {"SECURITY=-1", offsetof(Settings, SECURITY), SECURITY_NONE},
+        {"SECURITY=-1", offsetof(Settings, SECURITY), SECURITY_STLS},
+        {"SECURITY=tls", offsetof(Settings, SECURITY), SECURITY_STLS},
+        {"SECURITY=", offsetof(Settings, SECURITY), SECURITY_STLS},
+        {"SECURITY=0x1", offsetof(Settings, SECURITY), SECURITY_STLS},
+        {"SECURITYX=0", offsetof(Settings, SECURITY), SECURITY_NONE},
     };
     for (const auto& row : rows) {
         load_text("range", (std::string("[CONFIG]\r\n") + row.line + "\r\n").c_str());
