@@ -28,16 +28,16 @@ static bool same_text(const char* a, const char* b, size_t length)
 bool cert_name_matches(const char* pattern, const char* host)
 {
     size_t pattern_length = name_length(pattern), host_length = name_length(host);
-    if (pattern_length == 0 || host_length == 0)
+    if (host_length == 0)
         return false;
     if (pattern[0] != '*')
         return pattern_length == host_length && memchr(pattern, '*', pattern_length) == NULL &&
                same_text(pattern, host, host_length);
 
-    // "*." and then at least two labels: a dot inside the rest, not at its ends.
+    // "*." and then at least two labels: a dot inside the rest, not at its start.
     const char* rest = pattern + 1;
     size_t rest_length = pattern_length - 1;
-    if (rest_length < 4 || rest[0] != '.' || rest[1] == '.' || rest[rest_length - 1] == '.' ||
+    if (rest_length < 4 || rest[0] != '.' || rest[1] == '.' ||
         memchr(rest + 1, '.', rest_length - 2) == NULL || memchr(rest, '*', rest_length) != NULL)
         return false;
     // The wildcard stands for one whole label of at least one byte.
