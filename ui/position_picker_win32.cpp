@@ -32,12 +32,21 @@ struct Grid {
     int left, top, right, bottom, cell_width, cell_height;
 };
 
+// The cells are scaled and the frame built around them, so that it ends
+// one pixel past the last line at every scale, as it does at 96 DPI.
 static Grid grid_of(HWND picker)
 {
     int dpi = dpi_of_window(picker);
-    return {dpi_scale(GRID_LEFT, dpi),   dpi_scale(GRID_TOP, dpi),
-            dpi_scale(GRID_RIGHT, dpi),  dpi_scale(GRID_BOTTOM, dpi),
-            dpi_scale(CELL_WIDTH, dpi), dpi_scale(CELL_HEIGHT, dpi)};
+    Grid grid;
+    grid.left = dpi_scale(GRID_LEFT, dpi);
+    grid.top = dpi_scale(GRID_TOP, dpi);
+    grid.cell_width = dpi_scale(CELL_WIDTH, dpi);
+    grid.cell_height = dpi_scale(CELL_HEIGHT, dpi);
+    grid.right = grid.left + grid.cell_width * GRID_CELLS + GRID_RIGHT - GRID_LEFT -
+                 CELL_WIDTH * GRID_CELLS;
+    grid.bottom = grid.top + grid.cell_height * GRID_CELLS + GRID_BOTTOM - GRID_TOP -
+                  CELL_HEIGHT * GRID_CELLS;
+    return grid;
 }
 
 static void draw_picture(HWND picker, HDC dc)
