@@ -101,9 +101,13 @@ def test_the_popup_tray_and_sheet_at_every_scale(desktop, pop3):
         assert client[2] - client[0] > 95 * dpi // 96 and ok["rect"][1] - client[1] >= 74 * dpi // 96
         assert holds(client, ok["rect"]), f"{dpi} DPI: {picker}"
         # Drawn at the scale: the chosen cell, the far corner (6, 6), is black at its middle.
-        assert desktop.pixel(client[0] + 88 * dpi // 96, client[1] + 68 * dpi // 96) == "000000"
+        middle = (client[0] + 88 * dpi // 96, client[1] + 68 * dpi // 96)
+        wait_for(lambda: desktop.pixel(*middle), lambda colour: colour == "000000",
+                 what=f"the chosen cell drawn at {dpi} DPI")
         look("picker-144")
         probe.press(picker["hwnd"], IDOK)
+        wait_for(lambda: picker["hwnd"] not in [d["hwnd"] for d in probe.dialogs()],
+                 what="the picker to close")
         desktop.key("Escape")  # at 192 DPI the sheet runs past the bottom of 1024 x 768
         wait_for(lambda: find_sheet(probe) is None, what="the sheet to close")
         probe.command(IDM_EXIT)
