@@ -340,6 +340,9 @@ static Json answer(const std::vector<std::string>& words, const std::string& lin
             icon.present = false;
         SendNotifyMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
         out = "0";
+    } else if (verb == "icon_size") {
+        names.clear(); // images of other sizes are named no longer
+        out = (naming_size = (int)arg(1)) > 0 ? "0" : "";
     }
     LeaveCriticalSection(&lock);
     if (verb == "load_exe") {
@@ -347,9 +350,6 @@ static Json answer(const std::vector<std::string>& words, const std::string& lin
         path.resize((size_t)MultiByteToWideChar(CP_UTF8, 0, line.data() + 9, (int)line.size() - 9,
                                                 &path[0], (int)path.size()));
         out = load_exe(path) ? "0" : "";
-    } else if (verb == "icon_size") {
-        names.clear(); // images of other sizes are named no longer
-        out = (naming_size = (int)arg(1)) > 0 ? "0" : "";
     } else if (verb == "command") {
         out = PostMessageW(program, WM_COMMAND, (WPARAM)arg(1), 0) ? "0" : "";
     } else if (verb == "popup") {
