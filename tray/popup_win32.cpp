@@ -1,10 +1,15 @@
 // The new-mail popup: a modeless dialog without a caption, always on top,
 // kept alive while the option is on. Between announcements it waits
 // minimised, hidden and off the screen.
+//
+// The dialog's template scales with its font at the display's DPI; what is
+// given in pixels (the button's icon, the place off the screen) is scaled
+// by the DPI of the popup's monitor, and taken anew when that changes.
 #include <windows.h>
 
 #include "core/app_win32.h"
 #include "core/controller.h"
+#include "core/dpi_win32.h"
 #include "res/resource.h"
 #include "settings/settings.h"
 #include "tray/popup.h"
@@ -13,6 +18,7 @@
 static HWND popup;
 static HBRUSH background_brush;
 static RECT popup_rect; // only its width and height are used
+static HICON button_icon;
 
 static const int OFF_SCREEN_X = -300;
 static const int OFF_SCREEN_Y = 10000;
@@ -26,8 +32,22 @@ static void replace_brush(void)
 
 static void move_off_screen(void)
 {
-    SetWindowPos(popup, NULL, OFF_SCREEN_X, OFF_SCREEN_Y, 0, 0,
+    int dpi = dpi_of_window(popup);
+    SetWindowPos(popup, NULL, dpi_scale(OFF_SCREEN_X, dpi), dpi_scale(OFF_SCREEN_Y, dpi), 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The mail button shows the program's icon beside its text, at the small
+// icon size of the popup's DPI.
+static void set_button_icon(int dpi)
+{
+    int size = dpi_metric(SM_CXSMICON, dpi);
+    HICON icon = (HICON)LoadImageA(app_instance, MAKEINTRESOURCEA(IDI_CORVINA), IMAGE_ICON, size,
+                                   size, 0);
+    SendDlgItemMessageA(popup, IDC_POPUP_MAIL, BM_SETIMAGE, IMAGE_ICON, (LPARAM)icon);
+    if (button_icon)
+        DestroyIcon(button_icon);
+    button_icon = icon;
 }
 
 static INT_PTR CALLBACK popup_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
@@ -39,6 +59,11 @@ static INT_PTR CALLBACK popup_proc(HWND window, UINT message, WPARAM wparam, LPA
         return TRUE;
     case WM_CLOSE:
         popup_destroy();
+        return FALSE;
+    case WM_DPICHANGED:
+        // The dialog manager scales the template; the size it gets is the one suggested.
+        popup_rect = *(const RECT*)lparam;
+        set_button_icon(HIWORD(wparam));
         return FALSE;
     case WM_COMMAND:
         switch (LOWORD(wparam)) {
@@ -68,7 +93,6 @@ static INT_PTR CALLBACK popup_proc(HWND window, UINT message, WPARAM wparam, LPA
         SetTextColor((HDC)wparam, settings.POPUPDLG_TEXT_COLOR);
         return (INT_PTR)background_brush;
     }
-    (void)lparam;
     return FALSE;
 }
 
@@ -81,10 +105,7 @@ void popup_create(void)
     if (!popup)
         return;
     SetWindowLongPtrA(popup, GWL_EXSTYLE, GetWindowLongPtrA(popup, GWL_EXSTYLE) | WS_EX_TOPMOST);
-    // The button shows the program's icon beside its text; a shared icon is never destroyed.
-    HANDLE icon =
-        LoadImageA(app_instance, MAKEINTRESOURCEA(IDI_CORVINA), IMAGE_ICON, 16, 16, LR_SHARED);
-    SendDlgItemMessageA(popup, IDC_POPUP_MAIL, BM_SETIMAGE, IMAGE_ICON, (LPARAM)icon);
+    set_button_icon(dpi_of_window(popup));
     move_off_screen();
     // Shown without taking the focus from whatever the user is doing.
     ShowWindow(popup, SW_SHOWNOACTIVATE);
@@ -98,6 +119,9 @@ void popup_destroy(void)
     if (background_brush)
         DeleteObject(background_brush);
     background_brush = NULL;
+    if (button_icon)
+        DestroyIcon(button_icon);
+    button_icon = NULL;
 }
 
 // Column 0 is the left edge of the work area, 6 the right edge; rows likewise.

@@ -31,9 +31,11 @@ int icon_resource(IconSlot slot)
     return ICON_RESOURCES[slot];
 }
 
+// The system's icon sizes, 32 and 16 pixels at 96 DPI and more above it:
+// the tray asks for the small one at the scale of the display.
 int icon_size(IconSlot slot)
 {
-    return slot == POPUP_ICON ? 32 : 16;
+    return GetSystemMetrics(slot == POPUP_ICON ? SM_CXICON : SM_CXSMICON);
 }
 
 int query_shell_version(void)

@@ -16,12 +16,13 @@
 #include "core/text.h"
 #include "res/resource.h"
 #include "res/sheet_resource.h"
+#include "version.h"
 #include "settings/settings.h"
 #include "ui/pages_win32.h"
 #include "ui/sheet.h"
 
 static const char SHEET_CAPTION[] = "corvina のプロパティ";
-static const char VERSION_TEXT[] = "corvina v0.18";
+static const char VERSION_TEXT[] = "corvina v" CORVINA_VERSION;
 static const char PAGE_CLASS[] = "#32770"; // the dialog class; every page is one
 
 enum { PAGE_COUNT = 5, CLASS_NAME_CAPACITY = 100 };

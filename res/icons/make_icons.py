@@ -2,6 +2,9 @@
 """Draws corvina's built-in icons and writes them as .ico files next to this script.
 
 Each image below is pixel art: one character per pixel, coloured through LEGEND.
+Each icon also holds the sizes a display above 100% scale asks for (SIZES): the
+picture drawn for the size, or else the largest one below it, enlarged by
+repeating pixels, so that the 16-pixel images stay exactly as drawn.
 Edit the pictures and run `python3 make_icons.py`; add `--preview DIR` to also get
 each image enlarged 8x as PNG, once on a light and once on a dark background, the
 two kinds of task bar the notification area sits on.
@@ -198,7 +201,12 @@ KKKKKKKKKYYYYYKK
 .......KKKKKKKKK
 """
 
-# File -> its images; the comment is the resource id the program loads it by.
+# The sizes of every icon: 16 and 32 are 100% scale's small and large icon, the
+# others the small icon at 125%, 150%, 250% and 300% and the large one at 125%
+# and 150% (24 and 32 serve both).
+SIZES = [16, 20, 24, 32, 40, 48]
+
+# File -> its pictures; the comment is the resource id the program loads it by.
 ICONS = {
     'corvina.ico': [CORVINA_32, CORVINA_16],  # 101
     'normal.ico': [NORMAL],                   # 109
@@ -218,6 +226,19 @@ def parse(art):
         if any(c not in LEGEND and c != TRANSPARENT for c in row):
             raise ValueError(f'unknown colour in {row!r}')
     return rows
+
+
+def enlarge(rows, size):
+    """The picture at size pixels, each pixel repeated as often as it falls."""
+    drawn = len(rows)
+    return [''.join(rows[y * drawn // size][x * drawn // size] for x in range(size))
+            for y in range(size)]
+
+
+def all_sizes(pictures):
+    by_size = {len(rows): rows for rows in pictures}
+    return [by_size.get(size) or enlarge(by_size[max(s for s in by_size if s < size)], size)
+            for size in SIZES]
 
 
 def pack_rows(rows, bits, pixel):
@@ -290,7 +311,7 @@ def main():
     args = parser.parse_args()
     here = pathlib.Path(__file__).resolve().parent
     for name, arts in ICONS.items():
-        images = [parse(art) for art in arts]
+        images = all_sizes([parse(art) for art in arts])
         (here / name).write_bytes(ico(images))
         if args.preview:
             args.preview.mkdir(parents=True, exist_ok=True)

@@ -599,6 +599,18 @@ class Desktop:
         self._processes.append(process)
         return process
 
+    def set_dpi(self, dpi):
+        """The display scale of the programs started from now on, as Wine reads it."""
+        subprocess.run([WINE_RUN, self.prefix, "reg", "add", r"HKCU\Control Panel\Desktop", "/v",
+                        "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"], check=True,
+                       capture_output=True, env=dict(os.environ, DISPLAY=self.display))
+
+    def pixel(self, x, y):
+        """The colour of one point of the screen, as RRGGBB."""
+        return subprocess.run(["import", "-window", "root", "-display", self.display, "-crop",
+                               f"1x1+{x}+{y}", "-format", "%[hex:p{0,0}]", "info:"], check=True,
+                              capture_output=True, text=True).stdout.strip()[:6]
+
     def grab(self, name):
         """The screen as a PNG, kept for a person to look at."""
         subprocess.run(["import", "-window", "root", "-display", self.display,

@@ -45,3 +45,70 @@ def test_the_popup_buttons_and_a_mail_command_too_long(desktop, pop3):
     tray_shows(probe, "ﾒｰﾙｿﾌﾄが起動できません", ERROR)
     probe.command(IDM_EXIT)
     assert app.wait_exit() == 0
+
+
+# The display scale, the tray's small icon at it, and what is drawn in pixels
+# at 96 DPI scaled: the popup, the sheet's pages, the position picker.
+SCALES = [(96, 16), (144, 24), (192, 32)]
+POSITION = 1039  # the notification page's button that opens the picker
+
+
+def holds(a, b):
+    return a[0] <= b[0] and a[1] <= b[1] and b[2] <= a[2] and b[3] <= a[3]
+
+
+def overlapping(controls):
+    """Pairs that overlap, but for one holding the other whole (a group box);
+    an up-down control stands on the edge of the box it belongs to, and
+    controls that meet in dialog units may share the pixel they round to."""
+    cross = lambda a, b: all(min(a[i + 2], b[i + 2]) - max(a[i], b[i]) > 1 for i in (0, 1))
+    controls = [c for c in controls if c["class"] != "msctls_updown32"]
+    return [(a["id"], b["id"]) for i, a in enumerate(controls) for b in controls[i + 1:]
+            if cross(a["rect"], b["rect"]) and not holds(a["rect"], b["rect"])
+            and not holds(b["rect"], a["rect"])]
+
+
+def test_the_popup_tray_and_sheet_at_every_scale(desktop, pop3):
+    probe, sizes = desktop.probe, []
+    for dpi, small in SCALES:
+        desktop.set_dpi(dpi)
+        app = start(desktop, scripted_settings(pop3, USE_POPUPDLG=1), name=f"program-{dpi}")
+        probe.icon_size(small)
+        probe.load_exe(windows_path(app.exe))  # the tray's icons are named at this size only
+        wait_for(probe.icon, lambda i: i["icon"] in (ARRIVE, NORMAL), what=f"{small}-pixel icons")
+        popup = wait_for(probe.popup, popup_on_screen, what=f"the popup at {dpi} DPI")
+        rect, area = popup["rect"], popup["work_area"]
+        assert rect[2:] == area[2:], f"{dpi} DPI: {popup}"  # the bottom-right corner still
+        sizes.append((rect[2] - rect[0], rect[3] - rect[1]))
+        assert all(abs(now - at96 * dpi / 96) <= at96 * dpi / 960 for now, at96 in zip(
+            sizes[-1], sizes[0])), f"{dpi} DPI: the popup {sizes}"
+        look = desktop.grab if dpi == 144 else lambda name: None  # for a person to look at
+        look("popup-144")
+        sheet = Sheet(desktop)
+        for tab in range(5):
+            sheet.show(tab)
+            page = next(c for c in sheet.record()["controls"] if c["hwnd"] == sheet.pages[tab])
+            shown = [c for c in sheet.controls(tab) if c["visible"]]
+            outside = [c["id"] for c in shown if not holds(page["rect"], c["rect"])]
+            assert (outside, overlapping(shown)) == ([], []), f"{dpi} DPI, tab {tab}: {shown}"
+            look(f"sheet-144-{tab}")
+        sheet.show(NOTIFY)
+        sheet.click(POSITION, NOTIFY)
+        picker = wait_for(lambda: [d for d in probe.dialogs() if d["visible"] and
+                                   d["caption"] == ""], what="the position picker")[0]
+        client, (ok,) = picker["client"], picker["controls"]
+        # The picture ends at 95 pixels of 96 DPI, the OK button below it.
+        assert client[2] - client[0] > 95 * dpi // 96 and ok["rect"][1] - client[1] >= 74 * dpi // 96
+        assert holds(client, ok["rect"]), f"{dpi} DPI: {picker}"
+        # Drawn at the scale: the chosen cell, the far corner (6, 6), is black at its middle.
+        middle = (client[0] + 88 * dpi // 96, client[1] + 68 * dpi // 96)
+        wait_for(lambda: desktop.pixel(*middle), lambda colour: colour == "000000",
+                 what=f"the chosen cell drawn at {dpi} DPI")
+        look("picker-144")
+        probe.press(picker["hwnd"], IDOK)
+        wait_for(lambda: picker["hwnd"] not in [d["hwnd"] for d in probe.dialogs()],
+                 what="the picker to close")
+        desktop.key("Escape")  # at 192 DPI the sheet runs past the bottom of 1024 x 768
+        wait_for(lambda: find_sheet(probe) is None, what="the sheet to close")
+        probe.command(IDM_EXIT)
+        assert app.wait_exit() == 0

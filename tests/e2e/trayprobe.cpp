@@ -90,6 +90,7 @@ static std::vector<Icon> icons; // those of windows of class "corvinaClass"
 static std::vector<Json> events;
 static std::map<std::string, std::wstring> names; // images the probe sent itself, named
 static std::wstring naming;
+static int naming_size = 16; // the icon size load_exe names, set by icon_size
 
 static Json name_of(const std::string& image)
 {
@@ -190,7 +191,8 @@ static bool load_exe(const std::wstring& path)
         data.cbSize = sizeof data;
         data.hWnd = tray;
         data.uFlags = NIF_ICON;
-        data.hIcon = (HICON)LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, 16, 16, 0);
+        data.hIcon = (HICON)LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, naming_size,
+                                        naming_size, 0);
         naming = std::to_wstring(id);
         Shell_NotifyIconW(NIM_ADD, &data);
         Shell_NotifyIconW(NIM_DELETE, &data);
@@ -338,6 +340,9 @@ static Json answer(const std::vector<std::string>& words, const std::string& lin
             icon.present = false;
         SendNotifyMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
         out = "0";
+    } else if (verb == "icon_size") {
+        names.clear(); // images of other sizes are named no longer
+        out = (naming_size = (int)arg(1)) > 0 ? "0" : "";
     }
     LeaveCriticalSection(&lock);
     if (verb == "load_exe") {
