@@ -170,6 +170,14 @@ static LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wpara
         if (session_message_handled(net_on_socket_event((uintptr_t)wparam, (uint32_t)lparam)))
             return 0;
         break;
+    case WM_POWERBROADCAST:
+        // Resumed after an unattended wake too; the resume that follows a
+        // user's input comes after this one and is not needed.
+        if (wparam == PBT_APMSUSPEND)
+            controller_suspend();
+        else if (wparam == PBT_APMRESUMEAUTOMATIC)
+            controller_resume();
+        return TRUE;
     case WM_TRAYNOTIFY:
         switch (lparam) {
         case WM_LBUTTONUP:
