@@ -468,9 +468,12 @@ void controller_suspend(void)
 
 // The check that fell due asleep, or was dropped at suspend, runs once the
 // start-up wait has given the network time to come back; the tray keeps
-// what it shows. A paused program stays quiet.
+// what it shows. A paused program stays quiet. Only the first resume after
+// a suspend counts; without one, the clock still counts the time asleep.
 void controller_resume(void)
 {
+    if (!controller.asleep)
+        return;
     controller.asleep = false;
     bool abandoned = controller.check_abandoned;
     controller.check_abandoned = false;

@@ -171,11 +171,11 @@ static LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wpara
             return 0;
         break;
     case WM_POWERBROADCAST:
-        // Resumed after an unattended wake too; the resume that follows a
-        // user's input comes after this one and is not needed.
+        // Every wake is announced as automatic; the one that follows a
+        // user's input comes after it and changes nothing then.
         if (wparam == PBT_APMSUSPEND)
             controller_suspend();
-        else if (wparam == PBT_APMRESUMEAUTOMATIC)
+        else if (wparam == PBT_APMRESUMEAUTOMATIC || wparam == PBT_APMRESUMESUSPEND)
             controller_resume();
         return TRUE;
     case WM_TRAYNOTIFY:

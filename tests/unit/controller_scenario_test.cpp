@@ -426,10 +426,12 @@ const Scenario SCENARIOS[] = {
        "Idle WAIT '定期ﾁｪｯｸ停止中' starts=2 minute paused"},
       {"pause minute*4 suspend sleep:1 resume",
        "StartupWait NORMAL '定期ﾁｪｯｸ再開' starts=2 tick"}}},
+    // A wake restarts the start-up wait; the second resume, after the user's
+    // input, changes nothing.
     {"sleep_during_a_connection_test_or_the_start_up_wait",
      "STARTUP_WAIT=1",
      {{"tick suspend resume tick", "StartupWait - '起動時ウェイト中...' starts=0 hides=0 tick"},
-      {"tick", "Checking CHECK 'サーバーとの通信中...' starts=1 closes=0 hides=0 tick"},
+      {"resume tick", "Checking CHECK 'サーバーとの通信中...' starts=1 closes=0 hides=0 tick"},
       {"serve:0 sheet:check+suspend+resume",
        "Idle NORMAL 'corvina' starts=2 hides=2 minute compacted=1 controls=11 "
        "log='処理を中止しました' sheet=[Testing WAIT 'サーバーとの通信中...' starts=2 closes=1 "
