@@ -4,10 +4,10 @@
 // only the minute timer runs (and the tick timer while new mail blinks); in
 // every other state only the tick timer. Timer messages stop while the
 // system sleeps, so the interval also reads the clock, which does not.
-// Settings are compared unsigned, so
-// N seconds are N * 2 ticks in 32-bit arithmetic. A negative time or count
-// (an INI file edited by hand, an entry the sheet let through) counts as
-// zero: read unsigned, it would wait some 50 days or retry without end.
+// Settings are compared unsigned, so N seconds are N * 2 ticks in 32-bit
+// arithmetic. A negative time or count (an INI file edited by hand, an
+// entry the sheet let through) counts as zero: read unsigned, it would wait
+// some 50 days or retry without end.
 #include "core/controller.h"
 
 #include <string.h>

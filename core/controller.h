@@ -12,7 +12,7 @@
 struct Controller {
     CheckState state;
     uint32_t tick_count;   // Tick events since the last state entry
-    uint32_t minute_count; // MinuteTick events in Idle since the last entry or check
+    uint32_t minute_count; // minutes in Idle since the last entry or check, timer or clock
     uint32_t retry_count;  // failed attempts in the current series
     bool paused;           // periodic checking paused by the user
     bool blinking;         // new mail announced and not yet acknowledged
