@@ -98,8 +98,8 @@ void net_close(void)
         freeaddrinfo(literal_address);
         literal_address = NULL;
     }
-    close_socket(&session_socket);
     tls_end();
+    close_socket(&session_socket);
 }
 
 static int attempt_slot(SOCKET socket_handle)

@@ -1,7 +1,7 @@
 """The end-to-end harness (see README.md): python3 -m harness setup | teardown |
 test_x.py [names...]. Everything listens in a network namespace of its own."""
-import contextlib, datetime, fcntl, hashlib, importlib.util, inspect, ipaddress, json, os, poplib, re
-import select, shutil, socket, ssl, subprocess, sys, threading, time, traceback, uuid
+import contextlib, datetime, fcntl, hashlib, importlib.util, inspect, ipaddress, json, os, poplib
+import re, select, shutil, socket, ssl, subprocess, sys, threading, time, traceback, uuid
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -625,11 +625,11 @@ def run_connection_test(sheet, patterns, timeout=20):
 
 @contextlib.contextmanager
 def host_names(folder, lines):
-    """Names for the programs started meanwhile: a hosts file bound over
-    /etc/hosts in the mount namespace of this module's own (ip netns exec)."""
+    """Names for the programs started meanwhile, after those there are: a hosts file
+    bound over /etc/hosts in the mount namespace of this module's own (ip netns exec)."""
     assert subprocess.run(["ip", "netns", "identify"], capture_output=True, text=True).stdout \
         .strip() == os.environ["E2E_NETNS"], "only inside ip netns exec, which made the namespace"
-    (hosts := folder / "hosts").write_text("127.0.0.1 localhost\n" + "".join(
+    (hosts := folder / "hosts").write_text(Path("/etc/hosts").read_text() + "".join(
         f"{address} {name}\n" for name, address in lines))
     subprocess.run(["mount", "--bind", hosts, "/etc/hosts"], check=True)
     try:
