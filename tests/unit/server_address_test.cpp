@@ -38,6 +38,7 @@ TEST(ServerAddress, HostAndPort)
         {"[::1]", SECURITY_STLS, "::1", 110},
         {"[::1]:0", SECURITY_NONE, "[::1]:0", 110},
         {"[::1]x", SECURITY_NONE, "[::1]x", 110},
+        {"[]", SECURITY_NONE, "[]", 110},
     };
     for (const auto& row : rows) {
         char host[NAME_CAPACITY] = "stale";
