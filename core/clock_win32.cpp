@@ -6,3 +6,8 @@ uint32_t clock_ticks(void)
 {
     return GetTickCount();
 }
+
+uint64_t clock_ms(void)
+{
+    return GetTickCount64();
+}

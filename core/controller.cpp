@@ -2,18 +2,22 @@
 //
 // Time is counted in ticks of two window timers: 500 ms and 60 s. In Idle
 // only the minute timer runs (and the tick timer while new mail blinks); in
-// every other state only the tick timer. Settings are compared unsigned, so
-// N seconds are N * 2 ticks in 32-bit arithmetic. A negative time or count
-// (an INI file edited by hand, an entry the sheet let through) counts as
-// zero: read unsigned, it would wait some 50 days or retry without end.
+// every other state only the tick timer. Timer messages stop while the
+// system sleeps, so the interval also reads the clock, which does not.
+// Settings are compared unsigned, so N seconds are N * 2 ticks in 32-bit
+// arithmetic. A negative time or count (an INI file edited by hand, an
+// entry the sheet let through) counts as zero: read unsigned, it would wait
+// some 50 days or retry without end.
 #include "core/controller.h"
 
 #include <string.h>
 
+#include "core/clock.h"
 #include "core/mail_program.h"
 #include "core/main_window.h"
 #include "core/report.h"
 #include "core/sound.h"
+#include "core/text.h"
 #include "pop3/net.h"
 #include "pop3/session.h"
 #include "pop3/uidl_store.h"
@@ -69,6 +73,22 @@ static void stop_minute_timer(void)
     }
 }
 
+static void restart_interval(void)
+{
+    controller.minute_count = 0;
+    controller.interval_start_ms = clock_ms();
+}
+
+// Whole minutes since the interval started: the timer's count, or the
+// clock's when the system slept meanwhile.
+static uint32_t interval_minutes(void)
+{
+    uint64_t minutes = (clock_ms() - controller.interval_start_ms) / MINUTE_TIMER_MS;
+    if (minutes > controller.minute_count)
+        return minutes > UINT32_MAX ? UINT32_MAX : (uint32_t)minutes;
+    return controller.minute_count;
+}
+
 void enter_state(CheckState state)
 {
     menu_update_for_state(state);
@@ -85,7 +105,7 @@ void enter_state(CheckState state)
         start_tick_timer();
     }
     controller.tick_count = 0;
-    controller.minute_count = 0;
+    restart_interval();
     controller.state = state;
 }
 
@@ -146,6 +166,8 @@ static int32_t start_session(void)
 // Returns true when the attempt failed to start.
 static bool begin_check(void)
 {
+    controller.icon_before_check = tray_icon_shown();
+    text_copy(controller.tip_before_check, sizeof controller.tip_before_check, tray_tip_shown());
     if (start_session() != ERROR_NONE) {
         net_close();
         return true;
@@ -229,14 +251,20 @@ static void idle_tick(void)
         tray_set_icon(ARRIVE_ICON);
 }
 
+static bool periodic_checks_held(void)
+{
+    return (settings.STOP_IF_MSG && session.message_count != 0) || controller.paused;
+}
+
 // The periodic check.
 static void interval_tick(void)
 {
     controller.minute_count++;
+    controller.minute_count = interval_minutes();
     if (controller.minute_count < settings.INTERVAL)
         return;
-    controller.minute_count = 0;
-    if ((settings.STOP_IF_MSG && session.message_count != 0) || controller.paused)
+    restart_interval();
+    if (periodic_checks_held())
         return;
     controller.retry_count = 0;
     if (begin_check()) {
@@ -381,6 +409,9 @@ static const Action ACTIONS[CHECK_STATE_COUNT * CHECK_EVENT_COUNT] = {
 
 void dispatch_event(CheckEvent event)
 {
+    // A timer message that slips in between suspend and sleep starts nothing.
+    if (controller.asleep && (event == Tick || event == MinuteTick))
+        return;
     ACTIONS[controller.state * CHECK_EVENT_COUNT + event]();
 }
 
@@ -389,7 +420,6 @@ void toggle_pause(void)
     dispatch_event(Acknowledge);
     controller.paused = !controller.paused;
     menu_set_paused(controller.paused);
-    controller.minute_count = 0;
     tray_set_tip(controller.paused ? "定期ﾁｪｯｸ停止中" : "定期ﾁｪｯｸ再開");
     show_resting_icon();
     hide_main_window_once();
@@ -405,8 +435,10 @@ void init_controller(void)
     controller.notified_size = 0;
     controller.blinking = false;
     controller.tick_count = 0;
-    controller.minute_count = 0;
+    restart_interval();
     controller.paused = false;
+    controller.asleep = false;
+    controller.check_abandoned = false;
     sound_play(""); // loads the sound library before it is needed
 }
 
@@ -414,4 +446,40 @@ void enter_startup_wait(void)
 {
     tray_set_tip("起動時ウェイト中...");
     enter_state(StartupWait);
+}
+
+// A check in flight is dropped without a word: no failure shown, no retry
+// counted, the tray as it was before the check. A connection test ends as
+// if aborted, which its log then says.
+void controller_suspend(void)
+{
+    controller.asleep = true;
+    if (controller.state == Checking) {
+        net_close();
+        controller.check_abandoned = true;
+        tray_set_icon(controller.icon_before_check);
+        tray_set_tip(controller.tip_before_check);
+        hide_main_window_once();
+        enter_idle();
+    } else if (controller.state == Testing) {
+        abort_test();
+    }
+}
+
+// The check that fell due asleep, or was dropped at suspend, runs once the
+// start-up wait has given the network time to come back; the tray keeps
+// what it shows. A paused program stays quiet. Only the first resume after
+// a suspend counts; without one, the clock still counts the time asleep.
+void controller_resume(void)
+{
+    if (!controller.asleep)
+        return;
+    controller.asleep = false;
+    bool abandoned = controller.check_abandoned;
+    controller.check_abandoned = false;
+    if (controller.paused)
+        return;
+    bool due = !periodic_checks_held() && interval_minutes() >= settings.INTERVAL;
+    if (controller.state == StartupWait || (controller.state == Idle && (abandoned || due)))
+        enter_state(StartupWait);
 }

@@ -7,11 +7,12 @@
 #include <stdint.h>
 
 #include "core/check_state.h"
+#include "tray/icon_slot.h"
 
 struct Controller {
     CheckState state;
     uint32_t tick_count;   // Tick events since the last state entry
-    uint32_t minute_count; // MinuteTick events in Idle since the last entry or check
+    uint32_t minute_count; // minutes in Idle since the last entry or check, timer or clock
     uint32_t retry_count;  // failed attempts in the current series
     bool paused;           // periodic checking paused by the user
     bool blinking;         // new mail announced and not yet acknowledged
@@ -20,6 +21,11 @@ struct Controller {
     int64_t notified_size;
     unsigned tick_timer; // 0 when not running, else its id
     unsigned minute_timer;
+    uint64_t interval_start_ms; // clock_ms when minute_count last started from 0
+    bool asleep;                // between the system's suspend and its resume
+    bool check_abandoned;       // a check was dropped at suspend
+    IconSlot icon_before_check; // what the tray showed before the running check
+    char tip_before_check[64];
 };
 
 extern Controller controller;
@@ -33,6 +39,9 @@ void init_controller(void);
 void enter_startup_wait(void);
 void open_settings(void);
 void toggle_pause(void);
+// The system is about to sleep, or has woken.
+void controller_suspend(void);
+void controller_resume(void);
 
 // Shared steps, also used by outcome reporting and the mail program launch.
 void enter_state(CheckState state);

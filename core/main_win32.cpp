@@ -170,6 +170,14 @@ static LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wpara
         if (session_message_handled(net_on_socket_event((uintptr_t)wparam, (uint32_t)lparam)))
             return 0;
         break;
+    case WM_POWERBROADCAST:
+        // Every wake is announced as automatic; the one that follows a
+        // user's input comes after it and changes nothing then.
+        if (wparam == PBT_APMSUSPEND)
+            controller_suspend();
+        else if (wparam == PBT_APMRESUMEAUTOMATIC || wparam == PBT_APMRESUMESUSPEND)
+            controller_resume();
+        return TRUE;
     case WM_TRAYNOTIFY:
         switch (lparam) {
         case WM_LBUTTONUP:

@@ -1,30 +1,48 @@
-// The connection layer on Windows Sockets 1.1 in window-message mode.
+// The connection layer on Windows Sockets 2 in window-message mode.
 //
-// Nothing here blocks: the name lookup, the connect and every read complete
-// as messages to the hidden main window. Connection completion is asked for
-// only with TLS from the first byte, where the client speaks first; its
-// failure is left to the session time-out, as a refused clear-text
-// connection is. Messages about a lookup or socket that is no longer
+// Nothing here blocks: the name lookup runs on a thread of its own, and
+// connects and reads complete as messages to the hidden main window. Every
+// address of the name, IPv6 and IPv4 in the resolver's order, may be tried:
+// a refusal starts the next at once, and an attempt that has not answered
+// within two ticks gets the next started beside it. The first to connect
+// carries the session and the others are closed; the session's time-out
+// covers them all. Messages about a lookup or socket that is no longer
 // current are not ours. Once TLS is on, reads and sends go through the TLS
 // module, which hands the plaintext to the response receiver.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
 #include <windows.h>
 
-#include <winsock.h>
+#include <stdio.h>
 
 #include "core/app_win32.h"
+#include "pop3/lookup_win32.h"
 #include "pop3/net.h"
 #include "pop3/receiver.h"
 #include "pop3/server_address.h"
 #include "pop3/session.h"
 #include "pop3/tls.h"
 #include "settings/settings.h"
+#include "ui/session_log.h"
+
+enum {
+    ATTEMPT_MAX = 4,        // connection attempts under way at once
+    ATTEMPT_DELAY_TICKS = 2 // an attempt's head start over the next: 0.5 to 1 s
+};
 
 static SOCKET session_socket = INVALID_SOCKET;
-static HANDLE lookup_task;
-static u_long server_address; // network byte order
+static SOCKET attempts[ATTEMPT_MAX];
+static const addrinfo* attempt_addresses[ATTEMPT_MAX];
+static Lookup* pending_lookup;
+static Lookup* answered_lookup; // the name's addresses, while they are tried
+static addrinfo* literal_address;
+static const addrinfo* next_address;
+static const char* attempt_failure; // the text when no address connects
+static int32_t last_attempt_tick;
+static bool looked_up; // the log then names the address connected to
 static char server_host[NAME_CAPACITY];
 static int server_port;
-static char host_entry[MAXGETHOSTSTRUCT + 1];
 static int32_t timeout_ticks;
 
 static int fail(const char* text)
@@ -37,9 +55,11 @@ static int fail(const char* text)
 void net_init(void)
 {
     session_socket = INVALID_SOCKET;
-    lookup_task = NULL;
+    for (int slot = 0; slot < ATTEMPT_MAX; slot++)
+        attempts[slot] = INVALID_SOCKET;
+    pending_lookup = NULL;
     WSADATA data;
-    if (WSAStartup(MAKEWORD(1, 1), &data) != 0)
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
         MessageBoxA(NULL, "WSAStartup() Error.", "ERROR", MB_OK);
 }
 
@@ -49,45 +69,102 @@ void net_cleanup(void)
     WSACleanup();
 }
 
-void net_close(void)
+static void close_socket(SOCKET* socket_handle)
 {
-    if (lookup_task) {
-        WSACancelAsyncRequest(lookup_task);
-        lookup_task = NULL;
-    }
-    tls_end(); // its close_notify goes out before the socket closes
-    if (session_socket != INVALID_SOCKET) {
-        WSAAsyncSelect(session_socket, main_window, 0, 0);
-        shutdown(session_socket, 2); // both directions
-        closesocket(session_socket);
-        session_socket = INVALID_SOCKET;
-    }
+    if (*socket_handle == INVALID_SOCKET)
+        return;
+    WSAAsyncSelect(*socket_handle, main_window, 0, 0);
+    shutdown(*socket_handle, SD_BOTH);
+    closesocket(*socket_handle);
+    *socket_handle = INVALID_SOCKET;
 }
 
-static int net_connect(void)
+static void close_attempts(void)
+{
+    for (int slot = 0; slot < ATTEMPT_MAX; slot++)
+        close_socket(&attempts[slot]);
+}
+
+void net_close(void)
+{
+    pending_lookup = NULL; // freed when its answer arrives
+    close_attempts();
+    next_address = NULL;
+    if (answered_lookup) {
+        lookup_free(answered_lookup);
+        answered_lookup = NULL;
+    }
+    if (literal_address) {
+        freeaddrinfo(literal_address);
+        literal_address = NULL;
+    }
+    tls_end(); // its close_notify goes out before the socket closes
+    close_socket(&session_socket);
+}
+
+static int attempt_slot(SOCKET socket_handle)
+{
+    for (int slot = 0; slot < ATTEMPT_MAX; slot++) {
+        if (attempts[slot] == socket_handle)
+            return slot;
+    }
+    return -1;
+}
+
+// Starts connecting to the next address that takes a connect, in a free
+// slot; false when there is no slot or no such address.
+static bool start_next_attempt(void)
+{
+    int slot = attempt_slot(INVALID_SOCKET);
+    while (slot >= 0 && next_address) {
+        const addrinfo* address = next_address;
+        next_address = address->ai_next;
+        SOCKET attempt = socket(address->ai_family, SOCK_STREAM, IPPROTO_TCP);
+        if (attempt == INVALID_SOCKET) {
+            attempt_failure = "ソケット作成失敗";
+            continue;
+        }
+        // Also makes the socket non-blocking.
+        if (WSAAsyncSelect(attempt, main_window, WM_SOCKET_NOTIFY,
+                           FD_CONNECT | FD_READ | FD_CLOSE) != 0) {
+            close_socket(&attempt);
+            attempt_failure = "WSAAsyncSelect() ｴﾗｰ";
+            continue;
+        }
+        if (connect(attempt, address->ai_addr, (int)address->ai_addrlen) == SOCKET_ERROR &&
+            WSAGetLastError() != WSAEWOULDBLOCK) {
+            close_socket(&attempt);
+            attempt_failure = "サーバへの接続失敗";
+            continue;
+        }
+        attempts[slot] = attempt;
+        attempt_addresses[slot] = address;
+        last_attempt_tick = timeout_ticks;
+        return true;
+    }
+    return false;
+}
+
+// The session fails once no attempt is under way and none can start.
+static int go_on_connecting(void)
+{
+    if (start_next_attempt())
+        return NET_HANDLED;
+    for (int slot = 0; slot < ATTEMPT_MAX; slot++) {
+        if (attempts[slot] != INVALID_SOCKET)
+            return NET_HANDLED;
+    }
+    net_close();
+    fail(attempt_failure);
+    return NET_SESSION_OVER;
+}
+
+static int begin_connecting(const addrinfo* addresses)
 {
     pop_reset();
-    session_socket = socket(AF_INET, SOCK_STREAM, 0);
-    if (session_socket == INVALID_SOCKET) {
-        net_close();
-        return fail("ソケット作成失敗");
-    }
-    // Also makes the socket non-blocking.
-    long events = FD_READ | FD_CLOSE | (settings.SECURITY == SECURITY_TLS ? FD_CONNECT : 0);
-    if (WSAAsyncSelect(session_socket, main_window, WM_SOCKET_NOTIFY, events) != 0) {
-        net_close();
-        return fail("WSAAsyncSelect() ｴﾗｰ");
-    }
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons((u_short)server_port);
-    address.sin_addr.s_addr = server_address;
-    if (connect(session_socket, (sockaddr*)&address, sizeof address) == SOCKET_ERROR &&
-        WSAGetLastError() != WSAEWOULDBLOCK) {
-        net_close();
-        return fail("サーバへの接続失敗");
-    }
-    return 0;
+    next_address = addresses;
+    attempt_failure = "サーバへの接続失敗";
+    return go_on_connecting();
 }
 
 int net_start(void)
@@ -96,32 +173,80 @@ int net_start(void)
     timeout_ticks = 0;
     server_port = server_split(settings.SERVER, server_default_port(settings.SECURITY), server_host,
                                sizeof server_host);
-    u_long address = inet_addr(server_host);
-    if (address != INADDR_NONE) {
-        server_address = address;
-        return net_connect();
+    char port[8];
+    snprintf(port, sizeof port, "%d", server_port);
+    addrinfo hints = {};
+    hints.ai_flags = AI_NUMERICHOST;
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    if (getaddrinfo(server_host, port, &hints, &literal_address) == 0) {
+        looked_up = false;
+        return begin_connecting(literal_address) == NET_SESSION_OVER ? -1 : 0;
     }
-    lookup_task = WSAAsyncGetHostByName(main_window, WM_LOOKUP_DONE, server_host, host_entry,
-                                        sizeof host_entry);
-    if (!lookup_task) {
+    literal_address = NULL;
+    pending_lookup = lookup_start(server_host, server_port);
+    if (!pending_lookup) {
         net_close();
         return fail("ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗");
     }
     return 0;
 }
 
-int net_on_lookup(uintptr_t task, uint32_t status)
+// Only this layer posts the message: an answer nobody waits for any more
+// is freed here.
+int net_on_lookup(uintptr_t task, uint32_t)
 {
-    if (!lookup_task || (HANDLE)task != lookup_task)
+    Lookup* lookup = (Lookup*)task;
+    if (!pending_lookup || lookup != pending_lookup) {
+        if (lookup)
+            lookup_free(lookup);
         return NET_NOT_MINE;
-    lookup_task = NULL;
-    const hostent* host = (const hostent*)host_entry;
-    if (WSAGETASYNCERROR(status) != 0 || !host->h_addr_list || !host->h_addr_list[0]) {
+    }
+    pending_lookup = NULL;
+    answered_lookup = lookup;
+    if (!lookup_addresses(lookup)) {
         fail("ｻｰﾊﾞIPｱﾄﾞﾚｽ取得失敗");
         return NET_SESSION_OVER;
     }
-    server_address = *(const u_long*)host->h_addr_list[0];
-    return net_connect() == 0 ? NET_HANDLED : NET_SESSION_OVER;
+    looked_up = true;
+    return begin_connecting(lookup_addresses(lookup));
+}
+
+static void log_connected_to(const addrinfo* address)
+{
+    char host[NI_MAXHOST];
+    if (getnameinfo(address->ai_addr, (socklen_t)address->ai_addrlen, host, sizeof host, NULL, 0,
+                    NI_NUMERICHOST) != 0)
+        return;
+    char line[NI_MAXHOST + 32];
+    snprintf(line, sizeof line,
+             address->ai_family == AF_INET6 ? "接続先 [%s]:%d\r\n" : "接続先 %s:%d\r\n", host,
+             server_port);
+    log_append(line);
+}
+
+// The first attempt to connect carries the session; a refused or
+// unreachable one gives way to the next address.
+static int on_attempt_event(int slot, uint32_t event)
+{
+    if (WSAGETSELECTEVENT(event) != FD_CONNECT)
+        return NET_HANDLED;
+    if (WSAGETSELECTERROR(event) != 0) {
+        close_socket(&attempts[slot]);
+        attempt_failure = "サーバへの接続失敗";
+        return go_on_connecting();
+    }
+    session_socket = attempts[slot];
+    attempts[slot] = INVALID_SOCKET;
+    close_attempts();
+    next_address = NULL;
+    if (looked_up)
+        log_connected_to(attempt_addresses[slot]);
+    if (settings.SECURITY != SECURITY_TLS || tls_begin(session_socket, server_host) == 0)
+        return NET_HANDLED;
+    net_close();
+    return NET_SESSION_OVER;
 }
 
 // Reads once into the conversation: more than 0 when bytes were read, 0 when
@@ -149,14 +274,11 @@ static int end_at_close(void)
 
 int net_on_socket_event(uintptr_t socket_handle, uint32_t event)
 {
+    int slot = attempt_slot((SOCKET)socket_handle);
+    if ((SOCKET)socket_handle != INVALID_SOCKET && slot >= 0)
+        return on_attempt_event(slot, event);
     if (session_socket == INVALID_SOCKET || (SOCKET)socket_handle != session_socket)
         return NET_NOT_MINE;
-    if (WSAGETSELECTEVENT(event) == FD_CONNECT) {
-        if (WSAGETSELECTERROR(event) != 0 || tls_begin(session_socket, server_host) == 0)
-            return NET_HANDLED;
-        net_close();
-        return NET_SESSION_OVER;
-    }
     if (WSAGETSELECTERROR(event) != 0) {
         // A reset while the handshake runs is the handshake's failure,
         // whichever event the system reports it with.
@@ -190,8 +312,11 @@ int net_on_socket_event(uintptr_t socket_handle, uint32_t event)
 
 int net_timeout_tick(void)
 {
-    if (++timeout_ticks < SESSION_TIMEOUT_TICKS)
+    if (++timeout_ticks < SESSION_TIMEOUT_TICKS) {
+        if (next_address && timeout_ticks - last_attempt_tick >= ATTEMPT_DELAY_TICKS)
+            start_next_attempt();
         return 0;
+    }
     net_close();
     fail("タイムアウト発生");
     return 1;

@@ -14,6 +14,7 @@ packages=(
     fonts-ipafont-gothic               # Japanese glyphs for Wine's dialogs
     dovecot-pop3d                      # the real POP3 server of the end-to-end tests
     iproute2                           # the end-to-end layer's own network namespace
+    iptables                           # an address that drops packets, inside that namespace
     icoutils                           # listing the program's resources
     python3 python3-cryptography       # test servers, the end-to-end harness, its certificates
 )

@@ -11,3 +11,7 @@ void tray_set_tip(const char* text);
 
 // The new-mail balloon; nothing on shells older than version 5.0.
 void tray_balloon(const char* text);
+
+// What the tray shows now: the slot set last and the tip as cut.
+IconSlot tray_icon_shown(void);
+const char* tray_tip_shown(void);

@@ -20,6 +20,7 @@ HICON state_icons[ICON_SLOT_COUNT];
 int shell_version;
 
 static NOTIFYICONDATAA tray_record;
+static IconSlot shown_slot;
 
 enum { TRAY_ICON_ID = 1, TIP_MAX = 63, BALLOON_TEXT_MAX = 255, BALLOON_TITLE_MAX = 63 };
 
@@ -130,8 +131,19 @@ int tray_add(HICON icon)
 
 void tray_set_icon(IconSlot slot)
 {
+    shown_slot = slot;
     tray_record.hIcon = state_icons[slot];
     send_record(NIM_MODIFY, NIF_ICON);
+}
+
+IconSlot tray_icon_shown(void)
+{
+    return shown_slot;
+}
+
+const char* tray_tip_shown(void)
+{
+    return tray_record.szTip;
 }
 
 void tray_set_tip(const char* text)

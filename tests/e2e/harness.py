@@ -1,7 +1,7 @@
 """The end-to-end harness (see README.md): python3 -m harness setup | teardown |
 test_x.py [names...]. Everything listens in a network namespace of its own."""
-import datetime, fcntl, hashlib, hmac, importlib.util, inspect, ipaddress, json, os, poplib, re
-import select, shutil, socket, ssl, subprocess, sys, threading, time, traceback, uuid
+import contextlib, datetime, fcntl, hashlib, hmac, importlib.util, inspect, ipaddress, json, os
+import poplib, re, select, shutil, socket, ssl, subprocess, sys, threading, time, traceback, uuid
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -87,7 +87,8 @@ def make_certificates():
         return key, cert, "intermediate" if ca and issuer else None
 
     CERTS.mkdir(parents=True, exist_ok=True)
-    here = [x509.DNSName("localhost"), x509.IPAddress(ipaddress.ip_address(HOST))]
+    here = [x509.DNSName("localhost"), x509.DNSName("ip6-localhost"),
+            *(x509.IPAddress(ipaddress.ip_address(a)) for a in (HOST, "::1"))]
     ca = issue("ca")[:2]
     issue("good", ca, here), issue("expired", ca, here, -30, -2)
     issue("wrongname", ca, [x509.DNSName("mail.example.org")])
@@ -338,15 +339,17 @@ class ScriptedPop3:
     """On 127.0.0.2 and up, port 110, or at the address given (port 0: any)."""
 
     def __init__(self, address=None):
-        self.connections, self._behaviours, self._listener = [], [Behaviour()], socket.socket()
+        self.connections, self._behaviours = [], [Behaviour()]
+        self._listener = socket.socket(socket.AF_INET6 if address and ":" in address[0] else
+                                       socket.AF_INET)
         for last in range(2, 255):
             try:
                 self._listener.bind(address or (f"127.0.0.{last}", PORT))
                 break
             except OSError:
                 continue
-        self.address = self._listener.getsockname()
-        self.server = "%s:%d" % self.address  # as SERVER names it
+        self.address = self._listener.getsockname()[:2]
+        self.server = ("[%s]:%d" if ":" in self.address[0] else "%s:%d") % self.address  # SERVER
         self._listener.listen()
         threading.Thread(target=self._accept, daemon=True).start()
 
@@ -759,6 +762,32 @@ def run_connection_test(sheet, patterns, timeout=20):
                     timeout=timeout, what=f"a test whose log reads {patterns}")[1]
 
 
+@contextlib.contextmanager
+def host_names(folder, lines):
+    """Names for the programs started meanwhile, after those there are: a hosts file
+    bound over /etc/hosts in the mount namespace of this module's own (ip netns exec)."""
+    assert subprocess.run(["ip", "netns", "identify"], capture_output=True, text=True).stdout \
+        .strip() == os.environ["E2E_NETNS"], "only inside ip netns exec, which made the namespace"
+    (hosts := folder / "hosts").write_text(Path("/etc/hosts").read_text() + "".join(
+        f"{address} {name}\n" for name, address in lines))
+    subprocess.run(["mount", "--bind", hosts, "/etc/hosts"], check=True)
+    try:
+        yield
+    finally:
+        subprocess.run(["umount", "/etc/hosts"], check=True)
+
+
+@contextlib.contextmanager
+def dropping(address):
+    """An address whose packets vanish: SYNs unanswered, as behind a dead router."""
+    rule = ["OUTPUT", "-d", address, "-j", "DROP"]
+    subprocess.run(["iptables", "-A", *rule], check=True)
+    try:
+        yield
+    finally:
+        subprocess.run(["iptables", "-D", *rule], check=True)
+
+
 def _run(module, function):
     """Fresh fixtures; a failure prints what the probe and the server saw, and a screenshot."""
     folder = WORK / "runs" / module / function.__name__
@@ -801,7 +830,8 @@ def run_module(path, only=()):
 
 def setup():
     teardown()  # ours, left by an aborted run
-    if not (CERTS / "ca.crl").exists():  # the template prefix trusts this CA
+    good = CERTS / "good.der"  # the template prefix trusts their CA; ::1 and the CRL came later
+    if not (CERTS / "ca.crl").exists() or ipaddress.ip_address("::1").packed not in good.read_bytes():
         make_certificates()
     namespace = os.environ["E2E_NETNS"]
     Path("/etc/netns", namespace).mkdir(parents=True, exist_ok=True)

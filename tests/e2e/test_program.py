@@ -112,3 +112,25 @@ def test_the_popup_tray_and_sheet_at_every_scale(desktop, pop3):
         wait_for(lambda: find_sheet(probe) is None, what="the sheet to close")
         probe.command(IDM_EXIT)
         assert app.wait_exit() == 0
+
+
+SUSPEND, RESUME, WAIT = 4, 18, "118"
+
+
+def test_sleep_during_a_check_and_while_idle(desktop, pop3):
+    probe = desktop.probe
+    pop3.play(Behaviour(greeting=SILENT), Behaviour())
+    app = start(desktop, scripted_settings(pop3, INTERVAL=30))
+    pop3.connection(0)  # the first check waits for a greeting that never comes
+    since = probe.seq()
+    probe.power(SUSPEND)  # dropped without a word, the tray as before it
+    tray_shows(probe, "起動時ウェイト中...", WAIT)
+    wait_for(lambda: pop3.connections[0].closed_by, what="the connection closed")
+    probe.power(RESUME)  # and checked again at once
+    tray_shows(probe, "1 通のメール (1000 バイト)", ARRIVE)
+    assert ERROR not in [e["icon"] for e in probe.events(since)]
+    probe.power(SUSPEND)
+    probe.power(RESUME)  # nothing was due
+    holds_for(lambda: len(pop3.connections), lambda count: count == 2, 2, "no check")
+    probe.command(IDM_EXIT)
+    assert app.wait_exit() == 0

@@ -22,11 +22,11 @@ def test_dovecot_over_tls_and_the_connection_test_log(desktop, mailbox):
         tray_shows(probe, "3 通のメール (4Kバイト)")
     sheet = Sheet(desktop)
     sheet.show(ACCOUNT)
-    run_connection_test(sheet, [r"\+OK Dovecot.*", "STLS", r"\+OK Begin TLS negotiation now\.",
-                                "TLS 1.2で保護された接続", f"USER {mailbox.name}", r"\+OK",
-                                r"PASS \*+", r"\+OK Logged in\.", "STAT", r"\+OK 3 3500", "LIST",
-                                r"\+OK .*", "UIDL", r"\+OK", "QUIT", r"\+OK Logging out\.",
-                                "新着メールはありません"])  # the check before took note
+    run_connection_test(sheet, [r"接続先 127\.0\.0\.1:110", r"\+OK Dovecot.*", "STLS",
+                                r"\+OK Begin TLS negotiation now\.", "TLS 1.2で保護された接続",
+                                f"USER {mailbox.name}", r"\+OK", r"PASS \*+", r"\+OK Logged in\.",
+                                "STAT", r"\+OK 3 3500", "LIST", r"\+OK .*", "UIDL", r"\+OK", "QUIT",
+                                r"\+OK Logging out\.", "新着メールはありません"])  # the check before took note
 
 
 ONE, TWO = "1 通のメール (1000 バイト)", "2 通のメール (300 バイト)"

@@ -350,8 +350,9 @@ static Json answer(const std::vector<std::string>& words, const std::string& lin
         path.resize((size_t)MultiByteToWideChar(CP_UTF8, 0, line.data() + 9, (int)line.size() - 9,
                                                 &path[0], (int)path.size()));
         out = load_exe(path) ? "0" : "";
-    } else if (verb == "command") {
-        out = PostMessageW(program, WM_COMMAND, (WPARAM)arg(1), 0) ? "0" : "";
+    } else if (verb == "command" || verb == "power") { // a menu command; suspend or resume
+        UINT message = verb == "command" ? WM_COMMAND : WM_POWERBROADCAST;
+        out = PostMessageW(program, message, (WPARAM)arg(1), 0) ? "0" : "";
     } else if (verb == "popup") {
         RECT area;
         SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);

@@ -43,6 +43,11 @@ uint32_t clock_ticks(void)
     return fake.ticks;
 }
 
+uint64_t clock_ms(void)
+{
+    return fake.ms;
+}
+
 void log_append(const char* text)
 {
     fake.log += text;
@@ -102,6 +107,16 @@ void tray_set_icon(IconSlot slot)
 void tray_set_tip(const char* text)
 {
     fake.tip = text;
+}
+
+IconSlot tray_icon_shown(void)
+{
+    return (IconSlot)fake.icon;
+}
+
+const char* tray_tip_shown(void)
+{
+    return fake.tip.c_str();
 }
 
 void tray_balloon(const char* text)

@@ -16,6 +16,7 @@
 
 struct FakeWorld {
     uint32_t ticks; // what clock_ticks answers
+    uint64_t ms;    // what clock_ms answers
 
     // Session log and wire.
     std::string log;  // what log_append received since the last log_clear

@@ -108,7 +108,9 @@ std::string world()
     return text;
 }
 
-// Steps: "tick", "minute" (either "*N" for N of them), "check", "ack",
+// Steps: "tick", "minute" (either "*N" for N of them, each moving the clock
+// on by its time), "suspend", "resume", "sleep:N" (N minutes asleep: the
+// clock moves, no timer fires), "check", "ack",
 // "pause", "mail", "mail-ends", "launch-fails" (the mail program's),
 // "net-fails" (every connect), "popup-off", "no-password", "serve:N" for the
 // server's answer of N messages ("serve:NxS" of S bytes each; "serve:N!VERB"
@@ -126,10 +128,18 @@ void run_steps(const std::string& steps)
         size_t star = verb == "sheet" ? std::string::npos : step.find('*');
         int count = star == std::string::npos ? 1 : std::stoi(step.substr(star + 1));
         for (int i = 0; i < count; i++) {
-            if (verb == "tick")
+            if (verb == "tick") {
+                fake.ms += 500;
                 dispatch_event(Tick);
-            else if (verb == "minute")
+            } else if (verb == "minute") {
+                fake.ms += 60000;
                 dispatch_event(MinuteTick);
+            } else if (verb == "suspend")
+                controller_suspend();
+            else if (verb == "resume")
+                controller_resume();
+            else if (verb == "sleep")
+                fake.ms += 60000ull * std::stoull(step.substr(6));
             else if (verb == "check")
                 dispatch_event(CheckCommand);
             else if (verb == "ack")
@@ -380,7 +390,9 @@ const Scenario SCENARIOS[] = {
     {"manual_check_that_cannot_start",
      "",
      {{"no-password check", "Idle ERROR 'ﾊﾟｽﾜｰﾄﾞを設定してください。' starts=0 closes=1 minute"}}},
-    {"pause_before_the_first_check", "", {{"pause", "Idle WAIT '定期ﾁｪｯｸ停止中' starts=0 minute paused"}}},
+    {"pause_before_the_first_check",
+     "",
+     {{"pause", "Idle WAIT '定期ﾁｪｯｸ停止中' starts=0 minute paused"}}},
     {"connection_test_without_password",
      "",
      {{"sheet:no-password+check",
@@ -388,6 +400,43 @@ const Scenario SCENARIOS[] = {
        "log='ﾊﾟｽﾜｰﾄﾞを設定してください。' sheet=[SettingsOpen WAIT '起動時ウェイト中...' starts=0 "
        "tick | SettingsOpen ERROR 'ﾊﾟｽﾜｰﾄﾞを設定してください。' starts=0 closes=1 tick "
        "controls=11]"}}},
+    // Sleep: a check in flight is dropped without a word and runs again after
+    // the start-up wait on waking; time asleep counts towards the interval.
+    {"suspend_during_a_check",
+     "INTERVAL=30;STARTUP_WAIT=1;RETRY_MAX=1",
+     {{"tick*2 serve:2 minute*30",
+       "Checking CHECK 'サーバーとの通信中...' starts=2 closes=1 blink tick"},
+      {"suspend",
+       "Idle ARRIVE '2 通のメール (2000 バイト)' starts=2 blink tick minute"},
+      {"sleep:5 resume tick",
+       "StartupWait ARRIVE '2 通のメール (2000 バイト)' starts=2 blink tick"},
+      {"tick", "Checking CHECK 'サーバーとの通信中...' starts=3 closes=2 blink tick"},
+      {"serve:0", "Idle NORMAL '新着メールはありません' starts=3 minute"}}},
+    {"sleep_while_idle",
+     "INTERVAL=30",
+     {{"tick serve:0 minute suspend sleep:20 resume minute*8",
+       "Idle NORMAL '新着メールはありません' starts=1 minute"},
+      {"minute", "Checking CHECK 'サーバーとの通信中...' starts=2 closes=1 tick"},
+      // A timer message may come before the resume: it starts nothing.
+      {"serve:0 suspend sleep:29 minute resume",
+       "StartupWait NORMAL '新着メールはありません' starts=2 tick"},
+      {"tick", "Checking CHECK 'サーバーとの通信中...' starts=3 closes=2 tick"}}},
+    {"pause_across_sleep",
+     "INTERVAL=5",
+     {{"tick serve:0 pause check suspend sleep:60 resume tick*10 minute",
+       "Idle WAIT '定期ﾁｪｯｸ停止中' starts=2 minute paused"},
+      {"pause suspend resume", "Idle NORMAL '定期ﾁｪｯｸ再開' starts=2 minute"}}},
+    // A wake restarts the start-up wait; the second resume, after the user's
+    // input, changes nothing.
+    {"sleep_during_a_connection_test_or_the_start_up_wait",
+     "STARTUP_WAIT=1",
+     {{"tick suspend resume tick", "StartupWait - '起動時ウェイト中...' starts=0 hides=0 tick"},
+      {"resume tick", "Checking CHECK 'サーバーとの通信中...' starts=1 closes=0 hides=0 tick"},
+      {"serve:0 sheet:check+suspend+resume",
+       "Idle NORMAL 'corvina' starts=2 hides=2 minute compacted=1 controls=11 "
+       "log='処理を中止しました' sheet=[Testing WAIT 'サーバーとの通信中...' starts=2 closes=1 "
+       "tick controls=00 | SettingsOpen ERROR '処理を中止しました' starts=2 tick controls=11 | "
+       "SettingsOpen ERROR '処理を中止しました' starts=2 tick controls=11]"}}},
     // With unique ids, acknowledging makes the listing the seen set and ends a
     // STOP_IF_MSG hold; later mail counts from there, announced afresh.
     {"acknowledge_with_unique_ids",

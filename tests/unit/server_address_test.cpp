@@ -31,6 +31,14 @@ TEST(ServerAddress, HostAndPort)
         {"host:99999999999", SECURITY_TLS, "host:99999999999", 995},
         {"host:99x", SECURITY_NONE, "host:99x", 110},
         {longest_host + ":65535", SECURITY_NONE, longest_host, 65535},
+        // IPv6: bare, or in brackets with or without a port.
+        {"::1", SECURITY_TLS, "::1", 995},
+        {"2001:db8::1:995", SECURITY_NONE, "2001:db8::1:995", 110},
+        {"[2001:db8::1]:995", SECURITY_NONE, "2001:db8::1", 995},
+        {"[::1]", SECURITY_STLS, "::1", 110},
+        {"[::1]:0", SECURITY_NONE, "[::1]:0", 110},
+        {"[::1]x", SECURITY_NONE, "[::1]x", 110},
+        {"[]", SECURITY_NONE, "[]", 110},
     };
     for (const auto& row : rows) {
         char host[NAME_CAPACITY] = "stale";
