@@ -244,6 +244,8 @@ static SECURITY_STATUS continue_handshake(void)
         return status;
     // A server that asks for a certificate of the client's: go on without one.
     if (status == SEC_I_INCOMPLETE_CREDENTIALS && !(context_request & ISC_REQ_USE_SUPPLIED_CREDS)) {
+        if (out[0].pvBuffer)
+            FreeContextBuffer(out[0].pvBuffer);
         context_request |= ISC_REQ_USE_SUPPLIED_CREDS;
         return continue_handshake();
     }
