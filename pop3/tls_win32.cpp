@@ -15,9 +15,9 @@
 // session tickets and key updates, or a TLS 1.2 request to renegotiate.
 // SChannel reports them as SEC_I_RENEGOTIATE and takes the bytes behind them
 // through InitializeSecurityContext. Commands sent meanwhile wait and go out
-// when it is through; a TLS 1.2 request that nothing follows, or that
-// application data follows, is declined by going on, as TLS 1.2 allows (Wine
-// can renegotiate only from handshake bytes it is given).
+// when it is through. A TLS 1.2 request that application data follows, or
+// that SChannel cannot take up on its own (Wine renegotiates only from
+// handshake bytes it is given), is declined by going on, as TLS 1.2 allows.
 //
 // Only TLS 1.2 and later are enabled. Wine honours only the enabled mask of
 // the old credentials record and ignores the disabled list of the new one;
@@ -277,15 +277,16 @@ static Step handshake_step(void)
 }
 
 // The server sent handshake messages after the handshake; incoming holds
-// what came behind them. TLS 1.3 hands all of it to SChannel; TLS 1.2 only
-// handshake records, and declines a request that nothing useful follows.
+// what came behind them. TLS 1.3 hands all of it to SChannel; TLS 1.2 hands
+// over nothing but handshake records, and declines a request that SChannel
+// cannot take up from what it was given.
 static Step renegotiate(void)
 {
     SecPkgContext_ConnectionInfo connection = {};
     bool tls13 = QueryContextAttributesA(&context, SECPKG_ATTR_CONNECTION_INFO, &connection) ==
                      SEC_E_OK &&
                  (connection.dwProtocol & SP_PROT_TLS1_3_CLIENT);
-    if (!tls13 && (incoming_length == 0 || incoming[0] != RECORD_HANDSHAKE))
+    if (!tls13 && incoming_length > 0 && incoming[0] != RECORD_HANDSHAKE)
         return STEP_AGAIN;
     renegotiating = true;
     phase = PHASE_HANDSHAKE;
