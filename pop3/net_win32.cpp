@@ -282,9 +282,10 @@ int net_on_socket_event(uintptr_t socket_handle, uint32_t event)
     if (WSAGETSELECTERROR(event) != 0) {
         // A reset while the handshake runs is the handshake's failure,
         // whichever event the system reports it with.
-        const char* text = tls_in_handshake() ? "TLSハンドシェイク失敗" : "ｿｹｯﾄｲﾍﾞﾝﾄ通知ｴﾗｰ";
+        const char* failure_text =
+            tls_in_handshake() ? "TLSハンドシェイク失敗" : "ｿｹｯﾄｲﾍﾞﾝﾄ通知ｴﾗｰ";
         net_close();
-        fail(text);
+        fail(failure_text);
         return NET_SESSION_OVER;
     }
     switch (WSAGETSELECTEVENT(event)) {

@@ -6,7 +6,7 @@ import pathlib, re, sys
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 MAKES_FAILURE = re.compile(r"\b(?:fail|set_error_text|launch_failed)\s*\(|"
-                           r"\btext_copy\(session\.error_text|\bmissing = ")
+                           r"\btext_copy\(session\.error_text|\b(?:missing|\w*failure\w*) = ")
 
 
 def failure_texts():
