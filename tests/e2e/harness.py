@@ -589,11 +589,14 @@ class Sheet:
     def click(self, id, tab=None):
         self.desktop.click_centre(self.control(id, tab)["rect"])
 
+    def focus(self, id, tab):
+        self.click(id, tab)
+        target = self.control(id, tab)["hwnd"]
+        return wait_for(self.probe.focus, lambda hwnd: hwnd == target, what=f"focus in {id}")
+
     def type_into(self, id, tab, text, leave=False):
         """Replaces the edit's text as typed; leaves it with Tab, as a person fills a form."""
-        target = self.control(id, tab)["hwnd"]
-        self.click(id, tab)
-        wait_for(self.probe.focus, lambda hwnd: hwnd == target, what=f"focus in {id}")
+        target = self.focus(id, tab)
         self.desktop.key("End", "shift+Home", "BackSpace")
         self.desktop.xdotool("type", "--delay", 20, "--", text)
         if leave:
