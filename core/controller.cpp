@@ -386,7 +386,6 @@ void toggle_pause(void)
     dispatch_event(Acknowledge);
     controller.paused = !controller.paused;
     menu_set_paused(controller.paused);
-    controller.minute_count = 0;
     tray_set_tip(controller.paused ? "定期ﾁｪｯｸ停止中" : "定期ﾁｪｯｸ再開");
     show_resting_icon();
     hide_main_window_once();

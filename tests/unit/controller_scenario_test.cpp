@@ -247,7 +247,7 @@ const Scenario SCENARIOS[] = {
     // Blinking alternates from the resting icon; the popup closes itself
     // after AUTO_POPUP_CLOSE_TIME and leaves the blinking.
     {"blinking_and_popup_closing_itself",
-     "USE_POPUPDLG=1;AUTO_POPUP_CLOSE=1;AUTO_POPUP_CLOSE_TIME=2",
+     "USE_POPUPDLG=1;AUTO_POPUP_CLOSE=1;AUTO_POPUP_CLOSE_TIME=2;SOUND_FILE=off.wav",
      {{"tick serve:1",
        "Idle ARRIVE '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1+ popup-window"},
       {"tick",
@@ -389,11 +389,12 @@ const Scenario SCENARIOS[] = {
        "tick | SettingsOpen ERROR 'ﾊﾟｽﾜｰﾄﾞを設定してください。' starts=0 closes=1 tick "
        "controls=11]"}}},
     // With unique ids, acknowledging makes the listing the seen set and ends a
-    // STOP_IF_MSG hold; later mail counts from there, announced afresh.
+    // STOP_IF_MSG hold mid-interval; later mail counts from there, afresh.
     {"acknowledge_with_unique_ids",
      "USEUIDL=1;STOP_IF_MSG=1;USE_BALOON=1;INTERVAL=3",
-     {{"tick serve:2 ack minute*3 serve:2",
-       "Idle NORMAL '新着メールはありません' starts=2 minute balloons=1"},
+     {{"tick serve:2 minute*4 ack minute",
+       "Idle NORMAL 'corvina' starts=1 minute balloons=1 log='2 通のメール (2000 バイト)'"},
+      {"minute serve:2", "Idle NORMAL '新着メールはありません' starts=2 minute balloons=1"},
       {"minute*3 serve:4",
        "Idle ARRIVE '2 通のメール (2000 バイト)' starts=3 blink tick minute balloons=2"}}},
 };
