@@ -142,9 +142,9 @@ TEST(Settings, TextsOnLoad)
         {"SOUND_FILE=\"C:\\ding.wav\"", offsetof(Settings, SOUND_FILE), "C:\\ding.wav"},
         {"SERVER", offsetof(Settings, SERVER), ""}, // a key without "=" has no value
         {"SERVER='pop.example.com'", offsetof(Settings, SERVER), "pop.example.com"},
-        // Section and key compare without case; blanks around them go.
-        {"[other]\r\n[config]\r\n  server = pop.example.com  ", offsetof(Settings, SERVER),
-         "pop.example.com"},
+        // Section and key compare without case, every byte; blanks around them go.
+        {"[other]\r\n[config]\r\nxerver=x\r\n  server = pop.example.com  ",
+         offsetof(Settings, SERVER), "pop.example.com"},
     };
     for (const auto& row : rows) {
         std::string file = row.file.rfind("[", 0) == 0 ? row.file : "[CONFIG]\r\n" + row.file;

@@ -27,6 +27,7 @@ TEST(Text, DecimalParsingNeverOverflows)
         {"9223372036854775808", INT64_MAX},
         {"99999999999999999999999", INT64_MAX},
         {"-99999999999999999999999", INT64_MIN},
+        {"-9223372036854775807", -INT64_MAX},
     };
     for (const auto& row : rows)
         EXPECT_EQ(row.value, text_parse_decimal(row.text)) << '"' << row.text << '"';
