@@ -1,8 +1,6 @@
 // The outcome texts a user reads in the tool tip, the popup and the log.
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "core/report.h"
 
 namespace

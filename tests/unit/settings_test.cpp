@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <stddef.h>
-#include <stdio.h>
 #include <string.h>
 
 #include <string>

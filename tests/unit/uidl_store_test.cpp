@@ -8,7 +8,6 @@
 #include <string>
 
 #include "core/text.h"
-#include "pop3/receiver.h"
 #include "pop3/session.h"
 #include "pop3/uidl_store.h"
 #include "settings/settings.h"
