@@ -218,7 +218,8 @@ const Scenario SCENARIOS[] = {
     {"attempts_that_cannot_start",
      "RETRY_MAX=1",
      {{"net-fails tick", "RetryWait ERROR 'ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗' starts=1 hides=0 tick"},
-      {"tick*20", "Idle ERROR 'ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗' starts=2 minute"}}},
+      {"tick*20", "Idle ERROR 'ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗' starts=2 minute"},
+      {"minute*5", "RetryWait ERROR 'ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗' starts=3 tick"}}},
     {"time_out_at_the_sixtieth_tick",
      "RETRY_MAX=0",
      {{"tick*60", "Checking CHECK 'サーバーとの通信中...' starts=1 closes=0 hides=0 tick"},
@@ -394,9 +395,8 @@ const Scenario SCENARIOS[] = {
      "USEUIDL=1;STOP_IF_MSG=1;USE_BALOON=1;INTERVAL=3",
      {{"tick serve:2 minute*4 ack minute",
        "Idle NORMAL 'corvina' starts=1 minute balloons=1 log='2 通のメール (2000 バイト)'"},
-      {"minute serve:2", "Idle NORMAL '新着メールはありません' starts=2 minute balloons=1"},
-      {"minute*3 serve:4",
-       "Idle ARRIVE '2 通のメール (2000 バイト)' starts=3 blink tick minute balloons=2"}}},
+      {"minute serve:3x0",
+       "Idle ARRIVE '1 通のメール (0 バイト)' starts=2 blink tick minute balloons=2"}}},
 };
 
 void PrintTo(const Scenario& scenario, std::ostream* out)

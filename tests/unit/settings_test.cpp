@@ -110,7 +110,7 @@ TEST(Settings, NumbersAreHeldToTheirRangesOnLoad)
         {"BACK_COLOR=0xAbG", offsetof(Settings, BACK_COLOR), 171},
         {"BACK_COLOR=-0o17", offsetof(Settings, BACK_COLOR), 4294967281u},
         {"BACK_COLOR=\t0b1012", offsetof(Settings, BACK_COLOR), 5},
-        {"BACK_COLOR=0z7", offsetof(Settings, BACK_COLOR), 0},
+        {"BACK_COLOR=7x3", offsetof(Settings, BACK_COLOR), 7},
         {"BACK_COLOR=4294967295", offsetof(Settings, BACK_COLOR), 4294967295u},
         {"SECURITY=3", offsetof(Settings, SECURITY), SECURITY_STLS},
         {"SECURITY=-1", offsetof(Settings, SECURITY), SECURITY_NONE},

@@ -63,6 +63,7 @@ TEST(Text, ProgramDirectoryAndIniPath)
         // ソ is 83 5C in code page 932: its second byte is not a separator.
         {"C:\\ソフト\\表\\corvina.exe", "C:\\ソフト\\表\\"},
         {"C:\\ソ", "C:\\"},
+        {"C:\\\xFC\\x.exe", "C:\\"}, // FC, the last lead byte
     };
     for (const auto& row : rows) {
         settings_locate(row.program);
