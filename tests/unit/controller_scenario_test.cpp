@@ -195,7 +195,7 @@ const Scenario SCENARIOS[] = {
     {"mail_then_none",
      "",
      {{"tick serve:3x4000", "Idle ARRIVE '3 通のメール (12Kバイト)' starts=1 blink tick minute"},
-      {"check serve:0", "Idle NORMAL '新着メールはありません' starts=2 minute"}}},
+      {"minute*5 serve:0", "Idle NORMAL '新着メールはありません' starts=2 minute"}}},
     // The interval counts afresh at every entry into Idle.
     {"interval",
      "INTERVAL=5",
@@ -379,8 +379,9 @@ const Scenario SCENARIOS[] = {
                                       "blink tick minute compacted=1 controls=11"}}},
     // Whatever takes the first check's place hides the main window too.
     {"manual_check_that_cannot_start",
-     "",
-     {{"no-password check", "Idle ERROR 'ﾊﾟｽﾜｰﾄﾞを設定してください。' starts=0 closes=1 minute"}}},
+     "STOP_IF_MSG=1;INTERVAL=3", // no mail was found, so the periodic check runs
+     {{"no-password check minute*3",
+       "RetryWait ERROR 'ﾊﾟｽﾜｰﾄﾞを設定してください。' starts=0 closes=2 tick"}}},
     {"pause_before_the_first_check", "", {{"pause", "Idle WAIT '定期ﾁｪｯｸ停止中' starts=0 minute paused"}}},
     {"connection_test_without_password",
      "",
