@@ -270,7 +270,8 @@ const Scenario SCENARIOS[] = {
       {"minute*5 serve:2",
        "Idle ARRIVE '2 通のメール (2000 バイト)' starts=2 minute popup=1 popup-window"},
       {"minute*5 serve:2x1001", "Idle ARRIVE '2 通のメール (2002 バイト)' starts=3 blink tick "
-                                "minute popup=2+ popup-window"}}},
+                                "minute popup=2+ popup-window"},
+      {"minute*5 serve:0", "Idle NORMAL '新着メールはありません' starts=4 minute popup=2 popup-window"}}},
     {"acknowledge_in_retry_wait",
      "USE_POPUPDLG=1;INTERVAL=3",
      {{"tick serve:2 minute*3 serve:2!PASS",

@@ -30,7 +30,6 @@ TEST(Md5, Digests)
         // Lengths around the 56-byte padding boundary need one or two final blocks.
         {alphabet_run(55), "0d7ae056b2f015cd7dc67494efd658f1"},
         {alphabet_run(56), "31fcfb5165169eb55898e7e4cf34d19a"},
-        {alphabet_run(64), "a2eaf6295c32adc403865fd96a2f182b"},
         // High bytes are digested unsigned.
         {every_byte, "2a43f79ceb44831d96f6e456839744e4"},
     };

@@ -121,6 +121,9 @@ TEST_F(SeenStore, CommittedFileIsTheListingInServerOrder)
     ASSERT_TRUE(check(mailbox({{"c", 1}, {"a", 1}, {"b", 1}, {"d", 5}})));
     EXPECT_EQ(1, session.message_count);
     EXPECT_EQ(5, session.total_size);
+    EXPECT_FALSE(check(Pop3Peer{"+OK\r\n", {}, "UIDL"})); // a listing cut short is never seen
+    uidl_commit();
+    EXPECT_EQ("c\r\na\r\nb\r\n", read_file(dir + "uidl.txt"));
     ASSERT_TRUE(check(mailbox({})));
     uidl_commit();
     EXPECT_EQ("", read_file(dir + "uidl.txt"));
