@@ -106,7 +106,6 @@ TEST(Settings, NumbersAreHeldToTheirRangesOnLoad)
         {"RETRY_INTERVAL=abc", offsetof(Settings, RETRY_INTERVAL), 0},
         {"RETRY_INTERVAL=", offsetof(Settings, RETRY_INTERVAL), 10},
         {"RETRY_INTERVAL=\" 25\"", offsetof(Settings, RETRY_INTERVAL), 25},
-        {"BACK_COLOR=0x1fZ", offsetof(Settings, BACK_COLOR), 31},
         {"BACK_COLOR=0xAbG", offsetof(Settings, BACK_COLOR), 171},
         {"BACK_COLOR=-0o17", offsetof(Settings, BACK_COLOR), 4294967281u},
         {"BACK_COLOR=\t0b1012", offsetof(Settings, BACK_COLOR), 5},
@@ -141,6 +140,7 @@ TEST(Settings, TextsOnLoad)
         {"SOUND_FILE=\"C:\\ding.wav\"", offsetof(Settings, SOUND_FILE), "C:\\ding.wav"},
         {"SERVER", offsetof(Settings, SERVER), ""}, // a key without "=" has no value
         {"SERVER='pop.example.com'", offsetof(Settings, SERVER), "pop.example.com"},
+        {"SERVER=\"\"", offsetof(Settings, SERVER), ""},
         // Section and key compare without case, every byte; blanks around them go.
         {"[other]\r\n[config]\r\nxerver=x\r\n  server = pop.example.com  ",
          offsetof(Settings, SERVER), "pop.example.com"},

@@ -64,6 +64,7 @@ TEST(Text, ProgramDirectoryAndIniPath)
         {"C:\\ソフト\\表\\corvina.exe", "C:\\ソフト\\表\\"},
         {"C:\\ソ", "C:\\"},
         {"C:\\\xFC\\x.exe", "C:\\"}, // FC, the last lead byte
+        {"C:\\x\\\x83", "C:\\x\\"},   // a path cut inside a character
     };
     for (const auto& row : rows) {
         settings_locate(row.program);
