@@ -135,7 +135,8 @@ static bool has_line_break(const char* text)
     return strpbrk(text, "\r\n") != nullptr;
 }
 
-// Returns error_kind: 0 when the session is under way.
+// Returns error_kind: 0 when the session is under way. A start that failed
+// is reported by the caller, once, as every other end of an attempt is.
 static int32_t start_session(void)
 {
     log_clear();
@@ -156,10 +157,6 @@ static int32_t start_session(void)
     }
     if (session.error_kind == ERROR_NONE)
         net_start();
-    if (session.error_kind != ERROR_NONE) {
-        tray_set_icon(ERROR_ICON);
-        report_outcome();
-    }
     return session.error_kind;
 }
 

@@ -62,9 +62,9 @@ void report_outcome(void)
 {
     char text[OUTCOME_TEXT_CAPACITY] = "";
     if (session.error_kind != ERROR_NONE) {
-        // Whoever failed the session has written to the log already.
+        // Whoever failed the session has written to the log already; a
+        // failure announces nothing, so the outcome text is not needed.
         tray_set_tip(session.error_text);
-        snprintf(text, sizeof text, "%s", session.error_text);
         tray_set_icon(ERROR_ICON);
     } else {
         format_outcome(text, sizeof text, session.message_count, session.total_size);

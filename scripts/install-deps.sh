@@ -1,11 +1,16 @@
 #!/bin/bash
-# Installs, as root on Debian 12, what building and testing corvina needs and
-# is not there yet. Safe to run again: it does nothing when all is present.
+# Installs, as root on Debian 12 or 13, what building and testing corvina
+# needs and is not there yet. Safe to run again: it does nothing when all is
+# present.
 set -euo pipefail
+
+# The fuzz tree's clang is the release's own: 14 on Debian 12, 19 on 13.
+. /etc/os-release
+clang=$([ "${VERSION_CODENAME:-}" = bookworm ] && echo 14 || echo 19)
 
 packages=(
     cmake make g++ googletest          # native build and unit tests
-    clang-14 libclang-rt-14-dev        # the fuzz tree: libFuzzer and the sanitizers for clang
+    "clang-$clang" "libclang-rt-$clang-dev" # the fuzz tree: libFuzzer and sanitizers for clang
     libbenchmark-dev                   # the benchmarks (scripts/bench.sh)
     g++-mingw-w64-x86-64               # the Windows build
     wine64 wine                        # running Windows programs and tests

@@ -1,7 +1,8 @@
 // Key I/O on an INI file, with the rules of the Windows profile functions:
 // missing file, section or key give the default; a value enclosed whole in
 // one pair of quotes loses them; writing a key keeps the rest of the file and
-// creates the file and the section when they are missing.
+// creates the file and the section when they are missing. The section and
+// key names given are upper case; the file's compare without case.
 #pragma once
 
 #include <stdint.h>

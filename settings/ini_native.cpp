@@ -66,18 +66,17 @@ static Span trimmed(Span span)
     return span;
 }
 
+// The program's section and key names are upper case: the file's may be any case.
 static bool same_name(Span span, const char* name)
 {
     size_t length = strlen(name);
     if (span.end - span.start != length)
         return false;
     for (size_t i = 0; i < length; i++) {
-        char a = file_text[span.start + i], b = name[i];
+        char a = file_text[span.start + i];
         if (a >= 'a' && a <= 'z')
             a = (char)(a - 'a' + 'A');
-        if (b >= 'a' && b <= 'z')
-            b = (char)(b - 'a' + 'A');
-        if (a != b)
+        if (a != name[i])
             return false;
     }
     return true;

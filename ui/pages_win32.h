@@ -32,6 +32,8 @@ int32_t sheet_get_int(HWND page, int id, int max_bytes);
 // A number edit's check on losing the focus: a value outside minimum to
 // maximum gives way to the fallback text. OK pressed by Enter leaves the
 // focus where it is, so the apply steps run the check on the focused edit.
+// Only text the user changed is checked: the focus alone (a tab click gives
+// it to the page's first edit on some systems) never rewrites a stored value.
 void sheet_hold_in_range(HWND page, int id, int minimum, int maximum, const char* fallback);
 bool sheet_get_check(HWND page, int id);
 void sheet_set_check(HWND page, int id, int32_t value);

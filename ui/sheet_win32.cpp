@@ -129,6 +129,8 @@ INT_PTR sheet_apply_succeeded(HWND page)
 
 void sheet_hold_in_range(HWND page, int id, int minimum, int maximum, const char* fallback)
 {
+    if (!SendDlgItemMessageA(page, id, EM_GETMODIFY, 0, 0))
+        return;
     int32_t value = sheet_get_int(page, id, FOCUS_READ_MAX);
     if (value < minimum || value > maximum)
         SetDlgItemTextA(page, id, fallback);

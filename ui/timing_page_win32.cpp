@@ -1,10 +1,11 @@
 // The timing page: check interval, start-up wait, retry count and retry
 // interval, each an edit with an up-down, and the stop-on-new-mail switch.
 //
-// A number outside its range is replaced by the field's default when its
-// edit loses the focus, and on OK in the edit that still has it (Enter), so
-// what is stored is what the user would have seen on leaving the box. A
-// stored value beyond the range that nobody touched stays as it is.
+// A number the user typed outside its range is replaced by the field's
+// default when its edit loses the focus, and on OK in the edit that still
+// has it (Enter), so what is stored is what the user would have seen on
+// leaving the box. A stored value beyond the range that nobody edited stays
+// as it is, wherever the focus went.
 #include <windows.h>
 
 #include <prsht.h>

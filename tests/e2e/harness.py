@@ -155,7 +155,9 @@ def start_dovecot():
     folder.chmod(0o755), (folder / "run").chmod(0o755)
     shutil.chown(folder / "mail", "nobody", "nogroup")
     (folder / "passwd").touch(0o644)
-    template = (Path(__file__).parent / "dovecot.conf").read_text()
+    version = subprocess.run(["dovecot", "--version"], capture_output=True, text=True).stdout
+    newer = tuple(int(n) for n in version.split(".")[:2]) >= (2, 4)  # a configuration of its own
+    template = (Path(__file__).parent / f"dovecot-{'2.4' if newer else '2.3'}.conf").read_text()
     (folder / "dovecot.conf").write_text(template.replace("{host}", HOST).replace(
         "{runtime}", str(folder)).replace("{certs}", str(CERTS)))
     # The daemon must not keep CTest's output pipes open: CTest waits for them.
@@ -729,11 +731,14 @@ class Sheet:
     def click(self, id, tab=None):
         self.desktop.click_centre(self.control(id, tab)["rect"])
 
+    def focus(self, id, tab):
+        self.click(id, tab)
+        target = self.control(id, tab)["hwnd"]
+        return wait_for(self.probe.focus, lambda hwnd: hwnd == target, what=f"focus in {id}")
+
     def type_into(self, id, tab, text, leave=False):
         """Replaces the edit's text as typed; leaves it with Tab, as a person fills a form."""
-        target = self.control(id, tab)["hwnd"]
-        self.click(id, tab)
-        wait_for(self.probe.focus, lambda hwnd: hwnd == target, what=f"focus in {id}")
+        target = self.focus(id, tab)
         self.desktop.key("End", "shift+Home", "BackSpace")
         self.desktop.xdotool("type", "--delay", 20, "--", text)
         if leave:

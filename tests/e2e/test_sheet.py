@@ -34,10 +34,11 @@ def test_the_sound_test_wide_numbers_and_enter_in_a_box(desktop):
     sheet.type_into(MAILER, NOTIFY, "")  # input is handled in order: the click is over
     assert all(c["enabled"] for c in sheet.controls(NOTIFY))
     sheet.show(TIMING)
-    # A stored number wider than its box shows whole, and OK keeps it so.
+    # A stored number wider than its box shows whole, and OK keeps it so, entered or not.
     assert [sheet.text(box, TIMING) for box in (INTERVAL, RETRY_MAX, RETRY_INTERVAL)] == [
         "120", "10", "100"]
-    sheet.close(OK)
+    sheet.focus(INTERVAL, TIMING), sheet.focus(RETRY_MAX, TIMING)
+    sheet.close(OK, key="Return")
     assert {key: dict(app.ini_entries())[key] for key in WIDE} == WIDE
     for row, (tab, box, typed, key, stored) in enumerate(ENTER):
         sheet = Sheet(desktop)

@@ -58,9 +58,10 @@ static Json obj(std::initializer_list<std::pair<const char*, Json>> fields)
     return out + "}";
 }
 
-// Wine 8.0's shell32 sends each call as WM_COPYDATA: dwData is the NIM_ value
-// and the data this record, followed (with NIF_ICON) by the icon's mask and
-// colour bits (dlls/shell32/systray.c, struct notify_data).
+// Wine's shell32 sends each call as WM_COPYDATA: dwData is the NIM_ value and
+// the data this record, then with NIF_ICON the icon's mask and colour bits
+// (dlls/shell32/systray.c, struct notify_data). Wine 9 put width to bpp after
+// callback and a balloon icon's after guid: the probe puts them back.
 struct NotifyData {
     LONG hwnd;
     UINT uid, flags, callback;
@@ -84,6 +85,8 @@ struct Icon {
     std::vector<Json> balloons;
 };
 
+static const auto wine_version = (const char* (*)())(void*)GetProcAddress(
+    GetModuleHandleW(L"ntdll"), "wine_get_version"); // Wine names itself here
 static CRITICAL_SECTION lock;
 static HWND tray;
 static std::vector<Icon> icons; // those of windows of class "corvinaClass"
@@ -142,11 +145,13 @@ static bool notify(DWORD message, const NotifyData* data, const std::string& ima
 static LRESULT CALLBACK tray_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam)
 {
     auto copy = (const COPYDATASTRUCT*)lparam;
-    if (message != WM_COPYDATA || copy->cbData < sizeof(NotifyData))
+    size_t moved = wine_version && atoi(wine_version()) >= 9 ? 16 : 0; // width to bpp, twice
+    if (message != WM_COPYDATA || copy->cbData < sizeof(NotifyData) + moved)
         return DefWindowProcW(hwnd, message, wparam, lparam);
-    auto data = (const NotifyData*)copy->lpData;
-    std::string image((const char*)copy->lpData + sizeof(NotifyData),
-                      data->flags & NIF_ICON ? copy->cbData - sizeof(NotifyData) : 0);
+    std::string bytes((const char*)copy->lpData, copy->cbData), sizes = bytes.substr(16, moved);
+    bytes.erase(sizeof(NotifyData), moved).insert(sizeof(NotifyData), sizes).erase(16, moved);
+    auto data = (const NotifyData*)bytes.data();
+    std::string image(bytes, sizeof(NotifyData), data->flags & NIF_ICON ? std::string::npos : 0);
     EnterCriticalSection(&lock);
     bool accepted = notify((DWORD)copy->dwData, data, image);
     LeaveCriticalSection(&lock);

@@ -205,7 +205,7 @@ const Scenario SCENARIOS[] = {
     {"mail_then_none",
      "",
      {{"tick serve:3x4000", "Idle ARRIVE '3 通のメール (12Kバイト)' starts=1 blink tick minute"},
-      {"check serve:0", "Idle NORMAL '新着メールはありません' starts=2 minute"}}},
+      {"minute*5 serve:0", "Idle NORMAL '新着メールはありません' starts=2 minute"}}},
     // The interval counts afresh at every entry into Idle.
     {"interval",
      "INTERVAL=5",
@@ -228,7 +228,8 @@ const Scenario SCENARIOS[] = {
     {"attempts_that_cannot_start",
      "RETRY_MAX=1",
      {{"net-fails tick", "RetryWait ERROR 'ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗' starts=1 hides=0 tick"},
-      {"tick*20", "Idle ERROR 'ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗' starts=2 minute"}}},
+      {"tick*20", "Idle ERROR 'ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗' starts=2 minute"},
+      {"minute*5", "RetryWait ERROR 'ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗' starts=3 tick"}}},
     {"time_out_at_the_sixtieth_tick",
      "RETRY_MAX=0",
      {{"tick*60", "Checking CHECK 'サーバーとの通信中...' starts=1 closes=0 hides=0 tick"},
@@ -257,7 +258,7 @@ const Scenario SCENARIOS[] = {
     // Blinking alternates from the resting icon; the popup closes itself
     // after AUTO_POPUP_CLOSE_TIME and leaves the blinking.
     {"blinking_and_popup_closing_itself",
-     "USE_POPUPDLG=1;AUTO_POPUP_CLOSE=1;AUTO_POPUP_CLOSE_TIME=2",
+     "USE_POPUPDLG=1;AUTO_POPUP_CLOSE=1;AUTO_POPUP_CLOSE_TIME=2;SOUND_FILE=off.wav",
      {{"tick serve:1",
        "Idle ARRIVE '1 通のメール (1000 バイト)' starts=1 blink tick minute popup=1+ popup-window"},
       {"tick",
@@ -279,7 +280,8 @@ const Scenario SCENARIOS[] = {
       {"minute*5 serve:2",
        "Idle ARRIVE '2 通のメール (2000 バイト)' starts=2 minute popup=1 popup-window"},
       {"minute*5 serve:2x1001", "Idle ARRIVE '2 通のメール (2002 バイト)' starts=3 blink tick "
-                                "minute popup=2+ popup-window"}}},
+                                "minute popup=2+ popup-window"},
+      {"minute*5 serve:0", "Idle NORMAL '新着メールはありません' starts=4 minute popup=2 popup-window"}}},
     {"acknowledge_in_retry_wait",
      "USE_POPUPDLG=1;INTERVAL=3",
      {{"tick serve:2 minute*3 serve:2!PASS",
@@ -388,11 +390,10 @@ const Scenario SCENARIOS[] = {
                                       "blink tick minute compacted=1 controls=11"}}},
     // Whatever takes the first check's place hides the main window too.
     {"manual_check_that_cannot_start",
-     "",
-     {{"no-password check", "Idle ERROR 'ﾊﾟｽﾜｰﾄﾞを設定してください。' starts=0 closes=1 minute"}}},
-    {"pause_before_the_first_check",
-     "",
-     {{"pause", "Idle WAIT '定期ﾁｪｯｸ停止中' starts=0 minute paused"}}},
+     "STOP_IF_MSG=1;INTERVAL=3", // no mail was found, so the periodic check runs
+     {{"no-password check minute*3",
+       "RetryWait ERROR 'ﾊﾟｽﾜｰﾄﾞを設定してください。' starts=0 closes=2 tick"}}},
+    {"pause_before_the_first_check", "", {{"pause", "Idle WAIT '定期ﾁｪｯｸ停止中' starts=0 minute paused"}}},
     {"connection_test_without_password",
      "",
      {{"sheet:no-password+check",
@@ -438,13 +439,13 @@ const Scenario SCENARIOS[] = {
        "tick controls=00 | SettingsOpen ERROR '処理を中止しました' starts=2 tick controls=11 | "
        "SettingsOpen ERROR '処理を中止しました' starts=2 tick controls=11]"}}},
     // With unique ids, acknowledging makes the listing the seen set and ends a
-    // STOP_IF_MSG hold; later mail counts from there, announced afresh.
+    // STOP_IF_MSG hold mid-interval; later mail counts from there, afresh.
     {"acknowledge_with_unique_ids",
      "USEUIDL=1;STOP_IF_MSG=1;USE_BALOON=1;INTERVAL=3",
-     {{"tick serve:2 ack minute*3 serve:2",
-       "Idle NORMAL '新着メールはありません' starts=2 minute balloons=1"},
-      {"minute*3 serve:4",
-       "Idle ARRIVE '2 通のメール (2000 バイト)' starts=3 blink tick minute balloons=2"}}},
+     {{"tick serve:2 minute*4 ack minute",
+       "Idle NORMAL 'corvina' starts=1 minute balloons=1 log='2 通のメール (2000 バイト)'"},
+      {"minute serve:3x0",
+       "Idle ARRIVE '1 通のメール (0 バイト)' starts=2 blink tick minute balloons=2"}}},
 };
 
 void PrintTo(const Scenario& scenario, std::ostream* out)

@@ -2,18 +2,12 @@
 // and the 8191-byte limit of its buffer.
 #include <gtest/gtest.h>
 
-#include <string.h>
-
 #include <string>
 #include <vector>
 
-#include "core/text.h"
 #include "pop3/receiver.h"
 #include "pop3/session.h"
-#include "pop3/uidl_store.h"
-#include "settings/settings.h"
 #include "tests/fakes/fakes.h"
-#include "tests/unit/temp_dir.h"
 
 namespace
 {

@@ -27,6 +27,7 @@ TEST(Text, DecimalParsingNeverOverflows)
         {"9223372036854775808", INT64_MAX},
         {"99999999999999999999999", INT64_MAX},
         {"-99999999999999999999999", INT64_MIN},
+        {"-9223372036854775807", -INT64_MAX},
     };
     for (const auto& row : rows)
         EXPECT_EQ(row.value, text_parse_decimal(row.text)) << '"' << row.text << '"';
@@ -62,6 +63,8 @@ TEST(Text, ProgramDirectoryAndIniPath)
         // ソ is 83 5C in code page 932: its second byte is not a separator.
         {"C:\\ソフト\\表\\corvina.exe", "C:\\ソフト\\表\\"},
         {"C:\\ソ", "C:\\"},
+        {"C:\\\xFC\\x.exe", "C:\\"}, // FC, the last lead byte
+        {"C:\\x\\\x83", "C:\\x\\"},   // a path cut inside a character
     };
     for (const auto& row : rows) {
         settings_locate(row.program);
