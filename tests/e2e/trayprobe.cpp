@@ -392,6 +392,13 @@ static Json answer(const std::vector<std::string>& words, const std::string& lin
 
 int main()
 {
+    // Rectangles in the screen's own pixels, as the program and a screenshot
+    // see them, whatever scale the test sets after the probe started: Wine 10
+    // scales them for a process that is not aware of each monitor's DPI.
+    typedef BOOL(WINAPI * SetAwareness)(HANDLE);
+    if (SetAwareness set_awareness = (SetAwareness)(void*)GetProcAddress(
+            GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext"))
+        set_awareness((HANDLE)-4); // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2
     std::cout << (start_tray() ? "ready" : "no task bar of our own") << std::endl;
     std::string line;
     while (std::getline(std::cin, line) && !line.empty()) {
