@@ -256,15 +256,9 @@ static SECURITY_STATUS continue_handshake(void)
     return status;
 }
 
-static Step handshake_step(void)
+// Where a call of InitializeSecurityContext leaves the handshake.
+static Step handshake_went(SECURITY_STATUS status)
 {
-    if (incoming_length == 0)
-        return STEP_WAIT;
-    if (!begins_like_a_record()) {
-        fail(HANDSHAKE_TEXT);
-        return STEP_OVER;
-    }
-    SECURITY_STATUS status = continue_handshake();
     if (status == SEC_E_INCOMPLETE_MESSAGE)
         return STEP_WAIT;
     if (status == SEC_I_CONTINUE_NEEDED)
@@ -274,6 +268,17 @@ static Step handshake_step(void)
         return STEP_OVER;
     }
     return renegotiating ? finish_renegotiation() : finish_handshake();
+}
+
+static Step handshake_step(void)
+{
+    if (incoming_length == 0)
+        return STEP_WAIT;
+    if (!begins_like_a_record()) {
+        fail(HANDSHAKE_TEXT);
+        return STEP_OVER;
+    }
+    return handshake_went(continue_handshake());
 }
 
 // The server sent handshake messages after the handshake; incoming holds
@@ -296,15 +301,7 @@ static Step renegotiate(void)
         phase = PHASE_OPEN;
         return STEP_AGAIN;
     }
-    if (status == SEC_E_INCOMPLETE_MESSAGE)
-        return STEP_WAIT;
-    if (status == SEC_I_CONTINUE_NEEDED)
-        return STEP_AGAIN;
-    if (status != SEC_E_OK) {
-        fail(HANDSHAKE_TEXT);
-        return STEP_OVER;
-    }
-    return finish_renegotiation();
+    return handshake_went(status);
 }
 
 static Step decrypt_step(void)
