@@ -169,6 +169,10 @@ const Row ROWS[] = {
     {"address", "From: =?utf-8?q?x?=@example.com", "=?utf-8?q?x?=@example.com", ""},
     {"address", "From: \x93\xfa\x96\x7b <a@b>", u8"日本", ""},
     {"address", "From: a@b\r\nFrom: c@d", "a@b", ""},
+    {"address", "From: \"\x83\x5c\" <a@b>", u8"ソ", ""},
+    {"address", "From: \"\x83\" <a@b>", u8"\uFFFD", ""},
+    {"address", "From: \x1b$B$\"$(\x1b(B <a@b>", u8"あえ", ""},
+    {"address", "From: (\x1b$B$)\x1b(B) a@b", u8"ぉ", ""},
 };
 
 TEST(Header, DecodesEveryPitfallOfJapaneseMail)
