@@ -166,6 +166,8 @@ const Row ROWS[] = {
     {"address", "From: Taro (work)\r\n <taro@example.jp>", "Taro", ""},
     {"address", "From: Team: a@example.com, b@example.com;", "a@example.com", ""},
     {"address", "From: , , c@example.com", "c@example.com", ""},
+    {"address", "From: <\"john doe\"@example.com (work)>", "\"john doe\"@example.com", ""},
+    {"address", "From: john @ example.com (John \\) Doe) (second)", "John ) Doe", ""},
     {"address", "From: =?utf-8?q?x?=@example.com", "=?utf-8?q?x?=@example.com", ""},
     {"address", "From: \x93\xfa\x96\x7b <a@b>", u8"日本", ""},
     {"address", "From: a@b\r\nFrom: c@d", "a@b", ""},
