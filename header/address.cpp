@@ -1,0 +1,124 @@
+// Taking a From field apart: quoted strings, comments, the angle address
+// and the comma that ends the first mailbox, all found in the raw bytes.
+#include "header/address.h"
+
+struct Buffer {
+    char* bytes;
+    size_t capacity;
+    size_t* length;
+};
+
+static void append(Buffer* buffer, char c)
+{
+    if (buffer && *buffer->length < buffer->capacity)
+        buffer->bytes[(*buffer->length)++] = c;
+}
+
+static bool is_space(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Reads the quoted string at value[at] == '"' into buffer without its quotes
+// and backslashes; returns the offset after it.
+static size_t read_quoted(const char* value, size_t length, size_t at, Buffer* buffer)
+{
+    for (at++; at < length && value[at] != '"'; at++) {
+        if (value[at] == '\\' && at + 1 < length)
+            at++;
+        append(buffer, value[at]);
+    }
+    return at < length ? at + 1 : at;
+}
+
+// Reads the comment at value[at] == '(' (comments nest) into buffer, without
+// its outer parentheses; returns the offset after it.
+static size_t read_comment(const char* value, size_t length, size_t at, Buffer* buffer)
+{
+    int depth = 1;
+    for (at++; at < length; at++) {
+        char c = value[at];
+        if (c == '\\' && at + 1 < length) {
+            append(buffer, value[++at]);
+            continue;
+        }
+        if (c == '(')
+            depth++;
+        else if (c == ')' && --depth == 0)
+            return at + 1;
+        append(buffer, c);
+    }
+    return at;
+}
+
+// Reads the angle address at value[at] == '<' into buffer, leaving out white
+// space and comments; returns the offset after it.
+static size_t read_angle(const char* value, size_t length, size_t at, Buffer* buffer)
+{
+    for (at++; at < length && value[at] != '>';) {
+        if (value[at] == '"') {
+            append(buffer, '"');
+            size_t end = read_quoted(value, length, at, buffer);
+            append(buffer, '"');
+            at = end;
+        } else if (value[at] == '(') {
+            at = read_comment(value, length, at, nullptr);
+        } else {
+            if (!is_space(value[at]))
+                append(buffer, value[at]);
+            at++;
+        }
+    }
+    return at < length ? at + 1 : at;
+}
+
+static bool has_text(const char* bytes, size_t length)
+{
+    for (size_t i = 0; i < length; i++)
+        if (!is_space(bytes[i]))
+            return true;
+    return false;
+}
+
+void address_first_mailbox(const char* value, size_t length, Mailbox* out)
+{
+    // The phrase gathers everything outside comments and angles: the display
+    // name when an angle address follows, else the address itself.
+    char comment[MAILBOX_NAME_CAPACITY];
+    size_t comment_length = 0;
+    bool angle = false;
+    Buffer phrase = {out->name, sizeof out->name, &out->name_length};
+    Buffer first_comment = {comment, sizeof comment, &comment_length};
+    Buffer address = {out->address, sizeof out->address, &out->address_length};
+    out->name_length = out->address_length = 0;
+    size_t at = 0;
+    while (at < length && !angle) {
+        char c = value[at];
+        if (c == '"') {
+            at = read_quoted(value, length, at, &phrase);
+        } else if (c == '(') {
+            at = read_comment(value, length, at, comment_length == 0 ? &first_comment : nullptr);
+            append(&phrase, ' ');
+        } else if (c == '<') {
+            at = read_angle(value, length, at, &address);
+            angle = true;
+        } else if ((c == ',' || c == ';') && has_text(out->name, out->name_length)) {
+            break;
+        } else if (c == ':') { // a group's name: its first member follows
+            out->name_length = comment_length = 0;
+            at++;
+        } else {
+            if (c != ',' && c != ';')
+                append(&phrase, c);
+            at++;
+        }
+    }
+    if (!angle) {
+        for (size_t i = 0; i < out->name_length; i++)
+            if (!is_space(out->name[i]))
+                append(&address, out->name[i]);
+        out->name_length = 0;
+        for (size_t i = 0; i < comment_length; i++)
+            append(&phrase, comment[i]);
+    }
+}
