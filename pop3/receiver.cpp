@@ -30,8 +30,8 @@ int pop_receive(const char* data, int length)
 {
     for (int i = 0; i < length; i++) {
         if (line_length >= RECEIVE_LINE_MAX && pop_state == POP_TOP_LIST) {
+            dropped_last = line_buffer[line_length - 1]; // before the conversation ends the line
             pop_handle_cut_line(line_length);
-            dropped_last = line_buffer[line_length - 1];
             line_length = 0;
             line_dropping = true;
         }

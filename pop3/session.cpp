@@ -182,11 +182,15 @@ void pop_handle_cut_line(int length)
 {
     if (pop_state != POP_TOP_LIST || length <= 0)
         return;
-    // Kept with a line end of its own, as a line of its own would be.
-    int stuffed = line_buffer[0] == '.';
+    // Kept as one line with a line end of its own; room for it is made at
+    // the buffer's end.
     int kept = length - (line_buffer[length - 1] == '\r');
-    top_header_line(line_buffer + stuffed, kept - stuffed);
-    top_header_line("\r\n", 2);
+    if (kept > RECEIVE_LINE_MAX - 2)
+        kept = RECEIVE_LINE_MAX - 2;
+    line_buffer[kept] = '\r';
+    line_buffer[kept + 1] = '\n';
+    int stuffed = line_buffer[0] == '.';
+    top_header_line(line_buffer + stuffed, kept + 2 - stuffed);
 }
 
 // "+OK count size": tokens split at spaces and LF, runs counting as one.

@@ -238,12 +238,14 @@ const Transcript TRANSCRIPTS[] = {
              top_reply("X: " + std::string(20000, 'a') + "\r\r\nSubject: s\r\n")},
             {summary_log("b@x", ""), summary_log("", "s")}, 2),
     // At most 64 KiB and 1000 lines of a header are kept, the rest read.
-    top_row("header_caps", 0, 4, {4, 3, 2, 1},
+    // A line cut at the buffer counts as one.
+    top_row("header_caps", 0, 5, {5, 4, 3, 2, 1},
             {top_reply(FULL_HEADER + FROM_LINE), top_reply(OVER_HEADER + FROM_LINE),
              top_reply("Subject: s\r\n" + filler_lines(998, 8) + FROM_LINE),
-             top_reply("Subject: s\r\n" + filler_lines(999, 8) + FROM_LINE)},
+             top_reply("Subject: s\r\n" + filler_lines(999, 8) + FROM_LINE),
+             top_reply("Subject: s\r\n" + filler_lines(1, 9000) + filler_lines(997, 8) + FROM_LINE)},
             {summary_log("l@x", "s"), summary_log("", "s"), summary_log("l@x", "s"),
-             summary_log("", "s")}, 4),
+             summary_log("", "s"), summary_log("l@x", "s")}, 5),
 };
 // clang-format on
 
