@@ -2,6 +2,8 @@
 // and the comma that ends the first mailbox, all found in the raw bytes.
 #include "header/address.h"
 
+#include "header/charset.h"
+
 struct Buffer {
     char* bytes;
     size_t capacity;
@@ -19,11 +21,31 @@ static bool is_space(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+// The charset of the field's raw 8-bit bytes, whose characters may hold a
+// quote, a backslash or a parenthesis that is no delimiter.
+static int raw_charset;
+
+// Copies the unit of the raw charset at value[at] into buffer when it is
+// more than one byte; returns its length, 0 for a plain byte.
+static size_t copy_raw_unit(const char* value, size_t length, size_t at, Buffer* buffer)
+{
+    size_t unit = charset_raw_unit(value, length, at, raw_charset);
+    if (unit == 1)
+        return 0;
+    for (size_t i = 0; i < unit; i++)
+        append(buffer, value[at + i]);
+    return unit;
+}
+
 // Reads the quoted string at value[at] == '"' into buffer without its quotes
 // and backslashes; returns the offset after it.
 static size_t read_quoted(const char* value, size_t length, size_t at, Buffer* buffer)
 {
     for (at++; at < length && value[at] != '"'; at++) {
+        if (size_t unit = copy_raw_unit(value, length, at, buffer)) {
+            at += unit - 1;
+            continue;
+        }
         if (value[at] == '\\' && at + 1 < length)
             at++;
         append(buffer, value[at]);
@@ -38,6 +60,10 @@ static size_t read_comment(const char* value, size_t length, size_t at, Buffer* 
     int depth = 1;
     for (at++; at < length; at++) {
         char c = value[at];
+        if (size_t unit = copy_raw_unit(value, length, at, buffer)) {
+            at += unit - 1;
+            continue;
+        }
         if (c == '\\' && at + 1 < length) {
             append(buffer, value[++at]);
             continue;
@@ -91,10 +117,13 @@ void address_first_mailbox(const char* value, size_t length, Mailbox* out)
     Buffer first_comment = {comment, sizeof comment, &comment_length};
     Buffer address = {out->address, sizeof out->address, &out->address_length};
     out->name_length = out->address_length = 0;
+    raw_charset = charset_of_raw((const unsigned char*)value, length);
     size_t at = 0;
     while (at < length && !angle) {
         char c = value[at];
-        if (c == '"') {
+        if (size_t unit = copy_raw_unit(value, length, at, &phrase)) {
+            at += unit;
+        } else if (c == '"') {
             at = read_quoted(value, length, at, &phrase);
         } else if (c == '(') {
             at = read_comment(value, length, at, comment_length == 0 ? &first_comment : nullptr);

@@ -117,6 +117,29 @@ int charset_of_raw(const unsigned char* bytes, size_t length)
     return eight_bit ? CHARSET_CP932 : CHARSET_UTF8;
 }
 
+static bool escape_to_ascii(const char* text, size_t length, size_t at)
+{
+    return at + 2 < length && text[at] == 0x1B && text[at + 1] == '(' &&
+           (text[at + 2] == 'B' || text[at + 2] == 'J');
+}
+
+size_t charset_raw_unit(const char* text, size_t length, size_t at, int charset)
+{
+    unsigned char byte = (unsigned char)text[at];
+    if (charset == CHARSET_CP932 && ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC))) {
+        unsigned char trail = at + 1 < length ? (unsigned char)text[at + 1] : 0;
+        return trail >= 0x40 && trail <= 0xFC && trail != 0x7F ? 2 : 1;
+    }
+    if (charset != CHARSET_ISO_2022_JP || byte != 0x1B)
+        return 1;
+    if (escape_to_ascii(text, length, at))
+        return 3;
+    size_t end = at + 1;
+    while (end < length && !escape_to_ascii(text, length, end))
+        end++;
+    return end < length ? end + 3 - at : end - at;
+}
+
 void charset_begin(CharsetReader* reader, int charset)
 {
     memset(reader, 0, sizeof *reader);

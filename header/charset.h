@@ -43,6 +43,13 @@ int charset_from_label(const char* label, size_t length);
 // 932 otherwise (and ASCII as UTF-8).
 int charset_of_raw(const unsigned char* bytes, size_t length);
 
+// How many bytes from text + at form one unit of a raw field in charset,
+// which no byte inside may end or quote: a double-byte character of code
+// page 932 (whose second byte may be a backslash), or ISO-2022-JP from an
+// escape into a double-byte or katakana set up to the escape back to ASCII
+// (whose bytes may be anything printable). 1 for any other byte.
+size_t charset_raw_unit(const char* text, size_t length, size_t at, int charset);
+
 void charset_begin(CharsetReader* reader, int charset);
 void charset_read(CharsetReader* reader, unsigned char byte, Utf8Text* out);
 // Ends the text: an unfinished character becomes U+FFFD, the shift state is reset.

@@ -9,8 +9,6 @@
 
 #include "header/charset.h"
 
-enum { ESC = 0x1B };
-
 struct EncodedWord {
     int charset;
     bool base64;
@@ -136,23 +134,18 @@ static void read_word(const EncodedWord* word, CharsetReader* reader, Utf8Text* 
 }
 
 // Where the plain text starting at 'at' ends: at white space or at the next
-// "=?". Raw ISO-2022-JP text shifted into a double-byte set is kept whole,
-// since its bytes may happen to read "=?" or be a space.
-static size_t plain_end(const char* text, size_t length, size_t at, bool jis)
+// "=?" outside a unit of the raw charset (raw ISO-2022-JP text may happen to
+// read "=?" or hold a space).
+static size_t plain_end(const char* text, size_t length, size_t at, int raw)
 {
     size_t i = at;
     if (i + 1 < length && text[i] == '=' && text[i + 1] == '?')
         i += 2; // a start that held no word
-    bool shifted = false;
-    for (; i < length; i++) {
-        if (jis && text[i] == ESC) {
-            shifted = !(i + 2 < length && text[i + 1] == '(' && (text[i + 2] == 'B' || text[i + 2] == 'J'));
-            continue;
-        }
-        if (shifted)
-            continue;
-        if (is_space(text[i]) || (text[i] == '=' && i + 1 < length && text[i + 1] == '?'))
+    while (i < length) {
+        size_t unit = charset_raw_unit(text, length, i, raw);
+        if (unit == 1 && (is_space(text[i]) || (text[i] == '=' && i + 1 < length && text[i + 1] == '?')))
             break;
+        i += unit;
     }
     return i;
 }
@@ -196,7 +189,7 @@ void header_decode_text(const char* text, size_t length, bool encoded_words, Utf
             charset_end(&words, out);
             if (started)
                 put_space(text, space, space_end, out);
-            size_t end = plain_end(text, length, at, raw == CHARSET_ISO_2022_JP);
+            size_t end = plain_end(text, length, at, raw);
             for (; at < end; at++)
                 charset_read(&plain, (unsigned char)text[at], out);
             charset_end(&plain, out);

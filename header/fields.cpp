@@ -38,7 +38,9 @@ static void find_fields(const char* header, size_t length, Span* from, Span* sub
     while (at < length) {
         const char* newline = (const char*)memchr(header + at, '\n', length - at);
         size_t end = newline ? (size_t)(newline - header) : length;
-        size_t content_end = end > at && header[end - 1] == '\r' ? end - 1 : end;
+        size_t content_end = end;
+        while (content_end > at && header[content_end - 1] == '\r')
+            content_end--; // CR LF, and stray CRs before it, end the line
         if (content_end == at)
             break; // the empty line that ends the header
         const char* line = header + at;

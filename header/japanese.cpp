@@ -16,7 +16,7 @@ enum {
 };
 
 enum JisMode {
-    JIS_ASCII,        // ESC ( B, and ESC ( J whose yen and overline Windows reads as ASCII
+    JIS_ASCII,        // ESC ( B, and ESC ( J: its yen sign and overline read as backslash and tilde
     JIS_KATAKANA,     // ESC ( I
     JIS_X0208,        // ESC $ @, ESC $ B, and JIS X 0213's first plane, which extends it
     JIS_OTHER_DOUBLE  // Chinese, Korean or JIS X 0212 (ISO-2022-JP-2): two bytes no table here holds
