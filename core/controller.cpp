@@ -20,6 +20,7 @@
 #include "core/text.h"
 #include "pop3/net.h"
 #include "pop3/session.h"
+#include "pop3/top.h"
 #include "pop3/uidl_store.h"
 #include "settings/settings.h"
 #include "tray/menu.h"
@@ -155,8 +156,10 @@ static int32_t start_session(void)
         set_error_text(missing);
         session.error_kind = ERROR_FAILED;
     }
-    if (session.error_kind == ERROR_NONE)
+    if (session.error_kind == ERROR_NONE) {
+        top_announced(controller.notified_count, controller.notified_size);
         net_start();
+    }
     return session.error_kind;
 }
 

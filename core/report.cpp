@@ -12,6 +12,7 @@
 #include "core/env.h"
 #include "core/sound.h"
 #include "pop3/session.h"
+#include "pop3/top.h"
 #include "settings/settings.h"
 #include "tray/popup.h"
 #include "tray/tray.h"
@@ -42,15 +43,39 @@ void format_outcome(char* out, size_t capacity, int32_t count, int64_t size)
     snprintf(out, capacity, "%d 通のメール%s", (int)count, suffix);
 }
 
+// "sender  subject"; either alone when the other is empty.
+static void format_headline(char* out, size_t capacity, const HeaderSummary* summary)
+{
+    const char* gap = summary->sender[0] != '\0' && summary->subject[0] != '\0' ? "  " : "";
+    snprintf(out, capacity, "%s%s%s", summary->sender, gap, summary->subject);
+}
+
+void format_popup_mail(PopupMail* mail)
+{
+    mail->count = top_series.read < POPUP_MAIL_LINES ? top_series.read : POPUP_MAIL_LINES;
+    for (int32_t i = 0; i < mail->count; i++)
+        format_headline(mail->lines[i], sizeof mail->lines[i], &top_series.summaries[i]);
+    mail->rest[0] = '\0';
+    if (mail->count > 0 && top_series.new_count > mail->count)
+        snprintf(mail->rest, sizeof mail->rest, "ほか %d 通", (int)(top_series.new_count - mail->count));
+}
+
 static void announce(const char* text)
 {
     controller.popup_close_pending = true;
     tray_set_icon(ARRIVE_ICON);
     controller.blinking = true;
-    if (settings.USE_POPUPDLG)
-        popup_show("新着メールがあります。", text);
-    if (settings.USE_BALOON)
-        tray_balloon(text);
+    if (settings.USE_POPUPDLG) {
+        static PopupMail mail;
+        format_popup_mail(&mail);
+        popup_show("新着メールがあります。", text, &mail);
+    }
+    if (settings.USE_BALOON) {
+        char headline[POPUP_LINE_CAPACITY] = "";
+        if (top_series.read > 0)
+            format_headline(headline, sizeof headline, &top_series.summaries[0]);
+        tray_balloon(text, headline);
+    }
     if (settings.USE_SOUND && settings.SOUND_FILE[0] != '\0') {
         char file[PATH_CAPACITY];
         env_expand(settings.SOUND_FILE, file, sizeof file);

@@ -6,6 +6,10 @@
 // reason, except a refused STLS, which has a text of its own. When the
 // conversation sends a command, the rest of the chunk is dropped: a
 // conforming server says nothing more until it has the command.
+//
+// A header read with TOP is the server's message, not a reply: a line too
+// long for the buffer keeps its start and drops the rest, and a refused TOP
+// goes to the conversation, which ends the series, not the check.
 #include "pop3/receiver.h"
 
 #include "core/text.h"
@@ -14,15 +18,28 @@
 
 char line_buffer[LINE_BUFFER_SIZE];
 int32_t line_length;
+bool line_dropping;
+static char dropped_last; // the last byte dropped: a CR may begin the line end
 
 static bool in_listing(void)
 {
-    return pop_state == POP_UIDL_LIST || pop_state == POP_LIST_LIST;
+    return pop_state == POP_UIDL_LIST || pop_state == POP_LIST_LIST || pop_state == POP_TOP_LIST;
 }
 
 int pop_receive(const char* data, int length)
 {
     for (int i = 0; i < length; i++) {
+        if (line_length >= RECEIVE_LINE_MAX && pop_state == POP_TOP_LIST) {
+            dropped_last = line_buffer[line_length - 1]; // before the conversation ends the line
+            pop_handle_cut_line(line_length);
+            line_length = 0;
+            line_dropping = true;
+        }
+        if (line_dropping) {
+            line_dropping = !(data[i] == '\n' && dropped_last == '\r');
+            dropped_last = data[i];
+            continue;
+        }
         if (line_length >= RECEIVE_LINE_MAX) {
             session.error_kind = ERROR_FAILED;
             text_copy(session.error_text, sizeof session.error_text, "受信バッファオーバーフロー");
@@ -39,7 +56,8 @@ int pop_receive(const char* data, int length)
 
         if (!in_listing()) {
             log_append(line_buffer);
-            if (line_buffer[0] != '+' || line_buffer[1] != 'O' || line_buffer[2] != 'K') {
+            bool positive = line_buffer[0] == '+' && line_buffer[1] == 'O' && line_buffer[2] == 'K';
+            if (!positive && pop_state != POP_TOP_SENT) {
                 session.error_kind = ERROR_FAILED;
                 if (pop_state == POP_STLS_SENT)
                     set_error_text(STLS_REFUSED_TEXT);

@@ -11,6 +11,7 @@ enum {
 
 extern char line_buffer[LINE_BUFFER_SIZE];
 extern int32_t line_length;
+extern bool line_dropping; // the rest of a header line too long to keep
 
 // Feeds one received chunk (length may be 0). Returns -1 when the receiver
 // itself failed the session, else 0; the caller looks at error_kind.

@@ -5,6 +5,8 @@
 // line) go to the seen-message store unlogged. With STLS the greeting's time
 // stamp is kept while the connection layer runs the handshake, and the login
 // follows it; a refused STLS ends the check, never falling back to clear text.
+// TOP is optional: a server that refuses it ends the series, not the check,
+// and the announcement is the count alone.
 #include "pop3/session.h"
 
 #include <stdio.h>
@@ -14,6 +16,7 @@
 #include "pop3/md5.h"
 #include "pop3/net.h"
 #include "pop3/receiver.h"
+#include "pop3/top.h"
 #include "pop3/uidl_store.h"
 #include "settings/settings.h"
 #include "ui/session_log.h"
@@ -24,7 +27,8 @@ const char STLS_REFUSED_TEXT[] = "サーバーがSTLSを受け付けません";
 
 enum {
     APOP_INPUT_CAPACITY = 1500, // time stamp and password: 1499 bytes + NUL
-    COMMAND_CAPACITY = 128      // "APOP " + 64-byte user + " " + digest + CR LF
+    COMMAND_CAPACITY = 128,     // "APOP " + 64-byte user + " " + digest + CR LF
+    SUMMARY_LOG_CAPACITY = 2 * HEADER_TEXT_CAPACITY + 32
 };
 
 // The greeting's APOP time stamp, "<" to ">" included.
@@ -46,7 +50,9 @@ void set_error_text(const char* text)
 void pop_reset(void)
 {
     line_length = 0;
+    line_dropping = false;
     pop_state = POP_GREETING;
+    top_reset();
 }
 
 bool pop_quit_sent(void)
@@ -111,6 +117,82 @@ void pop_tls_ready(void)
         log_in();
 }
 
+// QUIT ends every check that has not failed; with unique ids the listing
+// is then complete, ready to be taken as seen.
+static PopStep send_quit(void)
+{
+    send_command("QUIT\r\n", "QUIT\r\n", POP_QUIT_SENT);
+    if (settings.USEUIDL)
+        uidl_end_listing();
+    return POP_STOP;
+}
+
+static PopStep send_top_or_quit(void)
+{
+    int32_t number = top_next();
+    if (number == 0)
+        return send_quit();
+    char command[COMMAND_CAPACITY];
+    snprintf(command, sizeof command, "TOP %d 0\r\n", (int)number);
+    return send_command(command, command, POP_TOP_SENT);
+}
+
+// Once the count is known: the headers of what is about to be announced, if asked.
+static PopStep after_count(void)
+{
+    if (!settings.SHOW_HEADERS)
+        return send_quit();
+    top_choose(session.message_count, session.total_size);
+    return send_top_or_quit();
+}
+
+// The log shows who wrote and about what, never the header's own lines.
+static void log_summary(const HeaderSummary* summary)
+{
+    char text[SUMMARY_LOG_CAPACITY];
+    snprintf(text, sizeof text, u8"差出人: %s\r\n件名: %s\r\n", summary->sender,
+             summary->subject);
+    log_append_utf8(text);
+}
+
+static PopStep read_top_reply(const char* line)
+{
+    if (strncmp(line, "+OK", 3) == 0) {
+        pop_state = POP_TOP_LIST;
+        return POP_CONTINUE;
+    }
+    top_stop();
+    log_append("TOPが使えないため、差出人と件名は表示しません\r\n");
+    return send_quit();
+}
+
+// A header line: the terminator ends it, a leading dot is stuffing.
+static PopStep read_header_line(const char* line, int length)
+{
+    if (length == 3 && line[0] == '.') {
+        log_summary(top_header_end());
+        return send_top_or_quit();
+    }
+    int stuffed = line[0] == '.';
+    top_header_line(line + stuffed, length - stuffed);
+    return POP_CONTINUE;
+}
+
+void pop_handle_cut_line(int length)
+{
+    if (pop_state != POP_TOP_LIST || length <= 0)
+        return;
+    // Kept as one line with a line end of its own; room for it is made at
+    // the buffer's end.
+    int kept = length - (line_buffer[length - 1] == '\r');
+    if (kept > RECEIVE_LINE_MAX - 2)
+        kept = RECEIVE_LINE_MAX - 2;
+    line_buffer[kept] = '\r';
+    line_buffer[kept + 1] = '\n';
+    int stuffed = line_buffer[0] == '.';
+    top_header_line(line_buffer + stuffed, kept + 2 - stuffed);
+}
+
 // "+OK count size": tokens split at spaces and LF, runs counting as one.
 static PopStep read_stat(const char* line)
 {
@@ -133,7 +215,7 @@ static PopStep read_stat(const char* line)
     // would read as news.
     if (session.message_count < 0 || session.total_size < 0)
         return fail("受信データエラー");
-    return send_command("QUIT\r\n", "QUIT\r\n", POP_QUIT_SENT);
+    return after_count();
 }
 
 // A listing line without its CR LF, as the store reads it.
@@ -188,14 +270,15 @@ PopStep pop_handle_line(int length)
         pop_state = POP_UIDL_LIST;
         return POP_CONTINUE;
     case POP_UIDL_LIST:
-        if (line[0] == '.') {
-            send_command("QUIT\r\n", "QUIT\r\n", POP_QUIT_SENT);
-            uidl_end_listing();
-            return POP_STOP;
-        }
+        if (line[0] == '.')
+            return after_count();
         if (uidl_on_uidl_line(listing_line(length)) != 0)
             return fail("UIDLエラー");
         return POP_CONTINUE;
+    case POP_TOP_SENT:
+        return read_top_reply(line);
+    case POP_TOP_LIST:
+        return read_header_line(line, length);
     case POP_QUIT_SENT:
         return POP_CONTINUE;
     }

@@ -1,5 +1,6 @@
 // One POP3 conversation: STLS when asked for, log in (APOP or USER/PASS),
-// STAT, with unique-id tracking LIST and UIDL, then QUIT. Driven line by line by the response
+// STAT, with unique-id tracking LIST and UIDL, with SHOW_HEADERS the header
+// of each message to announce (TOP n 0), then QUIT. Driven line by line by the response
 // receiver; answers through net_send. Never retrieves or deletes a message.
 #pragma once
 
@@ -17,8 +18,10 @@ enum PopState {
     POP_LIST_SENT = 7,
     POP_LIST_LIST = 8,
     POP_QUIT_SENT = 9,
-    POP_STLS_SENT = 10,    // before logging in, with SECURITY_STLS only
-    POP_TLS_HANDSHAKE = 11 // STLS accepted: the connection layer runs the handshake
+    POP_STLS_SENT = 10,     // before logging in, with SECURITY_STLS only
+    POP_TLS_HANDSHAKE = 11, // STLS accepted: the connection layer runs the handshake
+    POP_TOP_SENT = 12,      // with SHOW_HEADERS only: the first line of the reply to TOP
+    POP_TOP_LIST = 13       // the header's lines up to the terminator
 };
 
 enum ErrorKind {
@@ -50,6 +53,10 @@ void pop_reset(void);
 
 // One complete accepted line of `length` bytes, CR LF included, in line_buffer.
 PopStep pop_handle_line(int length);
+
+// The first `length` bytes of a header line too long for line_buffer, which
+// holds them; the rest of the line is dropped.
+void pop_handle_cut_line(int length);
 
 bool pop_quit_sent(void);
 

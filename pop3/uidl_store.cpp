@@ -101,6 +101,32 @@ void uidl_begin_listing(void)
     uidl_store.count[1 - uidl_store.current] = 0;
     uidl_store.list_position = 0;
     uidl_store.listing_complete = false;
+    uidl_store.newest_unseen_count = 0;
+}
+
+// Keeps the highest message numbers, in order; a listing names each once.
+static void note_unseen(int32_t number)
+{
+    int32_t* kept = uidl_store.newest_unseen;
+    int32_t at = uidl_store.newest_unseen_count;
+    while (at > 0 && kept[at - 1] < number) {
+        if (at < UIDL_NEWEST_KEPT)
+            kept[at] = kept[at - 1];
+        at--;
+    }
+    if (at >= UIDL_NEWEST_KEPT)
+        return;
+    kept[at] = number;
+    if (uidl_store.newest_unseen_count < UIDL_NEWEST_KEPT)
+        uidl_store.newest_unseen_count++;
+}
+
+int32_t uidl_newest_unseen(int32_t* numbers, int32_t capacity)
+{
+    int32_t count = uidl_store.newest_unseen_count < capacity ? uidl_store.newest_unseen_count
+                                                              : capacity;
+    memcpy(numbers, uidl_store.newest_unseen, (size_t)count * sizeof *numbers);
+    return count;
 }
 
 int uidl_on_list_line(const char* line)
@@ -142,6 +168,9 @@ int uidl_on_uidl_line(const char* line)
     UidlGeneration* now = listing();
     store_id(now, slot, id, hash);
     if (!found) {
+        int32_t number = text_parse_decimal32(line);
+        if (number > 0) // a number TOP could not ask for is never noted
+            note_unseen(number);
         session.message_count++;
         // UIDL and LIST lines pair up by position; a UIDL line without a
         // LIST line of this check adds nothing.

@@ -9,7 +9,8 @@
 enum {
     UIDL_MAX_IDS = 5000,
     UIDL_ID_MAX = 70, // bytes of one unique id
-    UIDL_ID_CAPACITY = UIDL_ID_MAX + 1
+    UIDL_ID_CAPACITY = UIDL_ID_MAX + 1,
+    UIDL_NEWEST_KEPT = 10 // unseen message numbers noted per listing
 };
 
 struct UidlGeneration {
@@ -24,6 +25,8 @@ struct UidlStore {
     int current;           // the seen set; the other one takes the running listing
     bool listing_complete; // the other one holds a whole listing up to UIDL's "."
     int32_t list_position; // next LIST line
+    int32_t newest_unseen[UIDL_NEWEST_KEPT]; // the running listing's, highest first
+    int32_t newest_unseen_count;
 };
 
 extern UidlStore uidl_store;
@@ -42,6 +45,10 @@ void uidl_begin_listing(void);
 int uidl_on_list_line(const char* line);
 int uidl_on_uidl_line(const char* line);
 void uidl_end_listing(void);
+
+// The message numbers of the running listing whose ids are not seen, the
+// highest first, at most capacity of them; returns how many.
+int32_t uidl_newest_unseen(int32_t* numbers, int32_t capacity);
 
 // On acknowledge: a complete listing becomes the seen set and is saved.
 void uidl_commit(void);

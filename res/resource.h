@@ -16,3 +16,4 @@
 #define IDC_POPUP_CLOSE 1032
 #define IDC_POPUP_TITLE 1033
 #define IDC_POPUP_ICON 1035
+#define IDC_POPUP_LINE_FIRST 1050 // the listed messages and the line for the rest, up to 1055

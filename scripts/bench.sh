@@ -61,6 +61,9 @@ if text:
     corvina, poplib = e2e["check_5000_corvina_s"], e2e["check_5000_poplib_s"]
     print(f"{'check_5000_under_wine':<24} {shown(corvina):>10} {'':>13} {shown(poplib):>10} "
           f"{corvina / poplib:>8.1f}   (floor: poplib, STAT LIST UIDL QUIT)")
+    corvina, poplib = e2e["check_headers_corvina_s"], e2e["check_headers_poplib_s"]
+    print(f"{'check_10_headers':<24} {shown(corvina):>10} {'':>13} {shown(poplib):>10} "
+          f"{corvina / poplib:>8.1f}   (floor: poplib, STAT UIDL 10 x TOP n 0 QUIT)")
     corvina, poplib = e2e["check_5000_tls_corvina_s"], e2e["check_5000_tls_poplib_s"]
     print(f"{'check_5000_tls_under_wine':<24} {shown(corvina):>10} {'':>13} {shown(poplib):>10} "
           f"{corvina / poplib:>8.1f}   (floor: poplib POP3_SSL on 995)")

@@ -3,11 +3,11 @@
 // The keys are read and written in one fixed order, the order of the table
 // below; a new file therefore lists them in that order. Text values are cut
 // at their field's capacity; some numbers are held to their ranges on load.
-// SECURITY, the last key, is written only when it is not its default, so a
-// file saved with the default holds the same 29 keys, byte for byte. Read
-// back, it is one of its values written exactly or else STLS: a damaged or
-// hand-written line never turns protection off, and a check then either runs
-// protected or fails with a text the user sees.
+// SECURITY and SHOW_HEADERS, the last keys, are written only when they are not
+// their defaults, so a file saved with the defaults holds the same 29 keys,
+// byte for byte. SECURITY read back is one of its values written exactly or
+// else STLS: a damaged or hand-written line never turns protection off, and a
+// check then either runs protected or fails with a text the user sees.
 #include "settings/settings.h"
 
 #include <stddef.h>
@@ -32,8 +32,9 @@ enum KeyKind {
     KEY_PASSWORD, // encoded password, decoded into plain_password on load
     KEY_BOOL,     // read as an integer, written as "1" or "0"
     KEY_INT,      // signed decimal; colours too
-    KEY_CHOICE    // one of min to max; the default removes the key, anything but
+    KEY_CHOICE,   // one of min to max; the default removes the key, anything but
                   // a missing key or an exact value reads as max
+    KEY_OPTION    // a boolean written as "1" while on; off removes the key
 };
 
 // A range applied on load; min > max means none.
@@ -93,6 +94,7 @@ static const KeySpec KEYS[] = {
     {"AUTO_POPUP_CLOSE_TIME", KEY_INT, NUMBER(AUTO_POPUP_CLOSE_TIME), 30, {1, 99, false, false}},
     {"SECURITY", KEY_CHOICE, NUMBER(SECURITY), SECURITY_NONE,
      {SECURITY_NONE, SECURITY_STLS, false, false}},
+    {"SHOW_HEADERS", KEY_OPTION, NUMBER(SHOW_HEADERS), 0, NO_RANGE},
 };
 
 static char* text_field(const KeySpec& entry)
@@ -187,6 +189,7 @@ void settings_load(void)
             settings.password_edited = 0;
             break;
         case KEY_BOOL:
+        case KEY_OPTION:
         case KEY_INT:
             *number_field(entry) =
                 apply_range(ini_read_int(ini_path, SECTION, entry.key, entry.fallback), entry);
@@ -210,7 +213,10 @@ void settings_save(void)
             value = text_field(entry);
             break;
         case KEY_BOOL:
+        case KEY_OPTION:
             snprintf(number, sizeof number, "%d", *number_field(entry) != 0);
+            if (entry.kind == KEY_OPTION && *number_field(entry) == 0)
+                value = nullptr;
             break;
         case KEY_INT:
         case KEY_CHOICE:

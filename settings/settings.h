@@ -51,7 +51,8 @@ struct Settings {
     int32_t AUTO_POPUP_CLOSE;
     int32_t AUTO_POPUP_CLOSE_TIME; // seconds, 1..99
     int32_t USE_SYSTEMCOLOR;
-    int32_t SECURITY; // a Security value
+    int32_t SECURITY;     // a Security value
+    int32_t SHOW_HEADERS; // the announcement names the sender and subject of new mail
 };
 
 extern Settings settings;

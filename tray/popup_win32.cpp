@@ -5,11 +5,17 @@
 // The dialog's template scales with its font at the display's DPI; what is
 // given in pixels (the button's icon, the place off the screen) is scaled
 // by the DPI of the popup's monitor, and taken anew when that changes.
+//
+// When the announcement names the new messages, the popup grows wider and
+// one line taller for each, the buttons moving below them. Each line is a
+// static of its own, so a screen reader reads it whole while its drawing
+// ends in "…" at the popup's width. Every text goes in as UTF-16.
 #include <windows.h>
 
 #include "core/app_win32.h"
 #include "core/controller.h"
 #include "core/dpi_win32.h"
+#include "core/wide_win32.h"
 #include "res/resource.h"
 #include "settings/settings.h"
 #include "tray/popup.h"
@@ -22,6 +28,19 @@ static HICON button_icon;
 
 static const int OFF_SCREEN_X = -300;
 static const int OFF_SCREEN_Y = 10000;
+
+// The layout in dialog units: the template's, and what the listed lines add.
+enum {
+    BASE_WIDTH = 120,
+    BASE_HEIGHT = 50,
+    LISTING_WIDTH = 200,
+    LINE_HEIGHT = 10,
+    LINES_TOP = 28,
+    LINE_SLOTS = POPUP_MAIL_LINES + 1, // the messages, then "ほか N 通"
+    WIDE_TEXT_CAPACITY = POPUP_LINE_CAPACITY
+};
+
+static wchar_t wide_text[WIDE_TEXT_CAPACITY];
 
 static void replace_brush(void)
 {
@@ -42,9 +61,9 @@ static void move_off_screen(void)
 static void set_button_icon(int dpi)
 {
     int size = dpi_metric(SM_CXSMICON, dpi);
-    HICON icon = (HICON)LoadImageA(app_instance, MAKEINTRESOURCEA(IDI_CORVINA), IMAGE_ICON, size,
+    HICON icon = (HICON)LoadImageW(app_instance, MAKEINTRESOURCEW(IDI_CORVINA), IMAGE_ICON, size,
                                    size, 0);
-    SendDlgItemMessageA(popup, IDC_POPUP_MAIL, BM_SETIMAGE, IMAGE_ICON, (LPARAM)icon);
+    SendDlgItemMessageW(popup, IDC_POPUP_MAIL, BM_SETIMAGE, IMAGE_ICON, (LPARAM)icon);
     if (button_icon)
         DestroyIcon(button_icon);
     button_icon = icon;
@@ -101,10 +120,10 @@ void popup_create(void)
     if (popup)
         return;
     popup =
-        CreateDialogParamA(app_instance, MAKEINTRESOURCEA(IDD_POPUP), main_window, popup_proc, 0);
+        CreateDialogParamW(app_instance, MAKEINTRESOURCEW(IDD_POPUP), main_window, popup_proc, 0);
     if (!popup)
         return;
-    SetWindowLongPtrA(popup, GWL_EXSTYLE, GetWindowLongPtrA(popup, GWL_EXSTYLE) | WS_EX_TOPMOST);
+    SetWindowLongPtrW(popup, GWL_EXSTYLE, GetWindowLongPtrW(popup, GWL_EXSTYLE) | WS_EX_TOPMOST);
     set_button_icon(dpi_of_window(popup));
     move_off_screen();
     // Shown without taking the focus from whatever the user is doing.
@@ -124,23 +143,76 @@ void popup_destroy(void)
     button_icon = NULL;
 }
 
+static void set_text_cp932(int id, const char* text)
+{
+    wide_from_cp932(text, wide_text, WIDE_TEXT_CAPACITY);
+    SetDlgItemTextW(popup, id, wide_text);
+}
+
+static void place(int id, int x, int y, int width, int height)
+{
+    RECT r = {x, y, x + width, y + height};
+    MapDialogRect(popup, &r);
+    SetWindowPos(GetDlgItem(popup, id), NULL, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The template's layout without listed lines; with them the popup widens,
+// the texts with it, and the buttons, centred, move below the lines.
+static void lay_out(int lines)
+{
+    int width = lines > 0 ? LISTING_WIDTH : BASE_WIDTH;
+    int below = LINE_HEIGHT * lines, shift = (width - BASE_WIDTH) / 2;
+    place(IDC_POPUP_TITLE, 28, 4, width - 35, 8);
+    place(IDC_POPUP_TEXT, 28, 16, width - 35, 8);
+    for (int i = 0; i < LINE_SLOTS; i++) {
+        place(IDC_POPUP_LINE_FIRST + i, 6, LINES_TOP + LINE_HEIGHT * i, width - 12, 8);
+        ShowWindow(GetDlgItem(popup, IDC_POPUP_LINE_FIRST + i), i < lines ? SW_SHOWNA : SW_HIDE);
+    }
+    place(IDC_POPUP_MAIL, 16 + shift, 28 + below, 44, 16);
+    place(IDC_POPUP_CLOSE, 64 + shift, 28 + below, 44, 16);
+
+    RECT client = {0, 0, width, BASE_HEIGHT + below}, inside, outside;
+    MapDialogRect(popup, &client);
+    GetClientRect(popup, &inside);
+    GetWindowRect(popup, &outside);
+    int frame_width = (outside.right - outside.left) - inside.right;
+    int frame_height = (outside.bottom - outside.top) - inside.bottom;
+    SetWindowPos(popup, NULL, 0, 0, client.right + frame_width, client.bottom + frame_height,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    GetWindowRect(popup, &popup_rect);
+}
+
+static void list_mail(const PopupMail* mail)
+{
+    int lines = 0;
+    for (; lines < mail->count && lines < POPUP_MAIL_LINES; lines++) {
+        wide_from_utf8(mail->lines[lines], wide_text, WIDE_TEXT_CAPACITY);
+        SetDlgItemTextW(popup, IDC_POPUP_LINE_FIRST + lines, wide_text);
+    }
+    if (lines > 0 && mail->rest[0] != '\0')
+        set_text_cp932(IDC_POPUP_LINE_FIRST + lines++, mail->rest);
+    lay_out(lines);
+}
+
 // Column 0 is the left edge of the work area, 6 the right edge; rows likewise.
-void popup_show(const char* heading, const char* text)
+void popup_show(const char* heading, const char* text, const PopupMail* mail)
 {
     if (!popup)
         return;
-    SendDlgItemMessageA(popup, IDC_POPUP_ICON, STM_SETICON, (WPARAM)state_icons[POPUP_ICON], 0);
-    SetDlgItemTextA(popup, IDC_POPUP_TITLE, heading);
-    SetDlgItemTextA(popup, IDC_POPUP_TEXT, text);
+    SendDlgItemMessageW(popup, IDC_POPUP_ICON, STM_SETICON, (WPARAM)state_icons[POPUP_ICON], 0);
+    set_text_cp932(IDC_POPUP_TITLE, heading);
+    set_text_cp932(IDC_POPUP_TEXT, text);
+    // Restored first, still off the screen: a minimised window has no size to lay out.
+    ShowWindow(popup, SW_SHOWNOACTIVATE);
+    list_mail(mail);
 
     RECT work;
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     int free_width = (work.right - work.left) - (popup_rect.right - popup_rect.left);
     int free_height = (work.bottom - work.top) - (popup_rect.bottom - popup_rect.top);
     int x = work.left + free_width * settings.POPUPDLG_X / 6;
     int y = work.top + free_height * settings.POPUPDLG_Y / 6;
-
-    ShowWindow(popup, SW_SHOWNOACTIVATE);
     SetWindowPos(popup, HWND_TOPMOST, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
 }
 

@@ -11,6 +11,7 @@
 
 #include "core/app_win32.h"
 #include "core/text.h"
+#include "core/wide_win32.h"
 #include "res/resource.h"
 #include "settings/settings.h"
 #include "tray/tray.h"
@@ -172,20 +173,28 @@ void tray_remove(void)
 }
 
 // A separate second-version record: the balloon is never part of what
-// tray_readd sends again.
-void tray_balloon(const char* text)
+// tray_readd sends again. It goes as UTF-16, since a subject may hold what
+// code page 932 cannot; the count always fits, the headline gives way.
+void tray_balloon(const char* text, const char* headline)
 {
     if (shell_version < 500)
         return;
-    NOTIFYICONDATAA balloon = {};
-    balloon.cbSize = NOTIFYICONDATAA_V2_SIZE;
+    NOTIFYICONDATAW balloon = {};
+    balloon.cbSize = NOTIFYICONDATAW_V2_SIZE;
     balloon.hWnd = main_window;
     balloon.uID = TRAY_ICON_ID;
     balloon.uFlags = NIF_INFO;
     balloon.uCallbackMessage = WM_TRAYNOTIFY;
-    text_copy(balloon.szInfo, BALLOON_TEXT_MAX + 1, text);
-    text_copy(balloon.szInfoTitle, BALLOON_TITLE_MAX + 1, "新着メールがあります");
+    wchar_t count[BALLOON_TEXT_MAX + 1];
+    int count_length = wide_from_cp932(text, count, BALLOON_TEXT_MAX + 1);
+    int length = 0;
+    if (headline[0] != '\0' && count_length < BALLOON_TEXT_MAX) {
+        length = wide_from_utf8(headline, balloon.szInfo, BALLOON_TEXT_MAX - count_length);
+        balloon.szInfo[length++] = L'\n';
+    }
+    lstrcpynW(balloon.szInfo + length, count, BALLOON_TEXT_MAX + 1 - length);
+    wide_from_cp932("新着メールがあります", balloon.szInfoTitle, BALLOON_TITLE_MAX + 1);
     balloon.uTimeout = 30000;
     balloon.dwInfoFlags = NIIF_INFO;
-    Shell_NotifyIconA(NIM_MODIFY, &balloon);
+    Shell_NotifyIconW(NIM_MODIFY, &balloon);
 }

@@ -12,9 +12,11 @@
 // the sheet through account_enable_controls and sheet_enable_buttons.
 #include <windows.h>
 
+#include <limits.h>
 #include <prsht.h>
 
 #include "core/app_win32.h"
+#include "core/wide_win32.h"
 #include "pop3/uidl_store.h"
 #include "res/sheet_resource.h"
 #include "settings/password.h"
@@ -29,6 +31,8 @@ static HWND log_control;
 static bool initialised;
 static bool setting_password_box; // the program, not the user, changes the box
 static bool test_running;         // from the test button until the controller ends it
+
+enum { LOG_UTF8_CAPACITY = 2048 }; // a logged sender and subject, in UTF-16 units
 
 static const int INPUTS[] = {IDC_ACCOUNT_SERVER,   IDC_ACCOUNT_SECURITY, IDC_ACCOUNT_USER,
                              IDC_ACCOUNT_PASSWORD, IDC_ACCOUNT_USEAPOP,  IDC_ACCOUNT_USEUIDL};
@@ -211,6 +215,18 @@ void log_append(const char* text)
 {
     if (log_control)
         sheet_append_text(log_control, text);
+}
+
+// A sender or subject may hold what code page 932 cannot: it goes in as
+// UTF-16. A caret past the end is put at the end, in whatever units.
+void log_append_utf8(const char* text)
+{
+    if (!log_control)
+        return;
+    static wchar_t wide[LOG_UTF8_CAPACITY];
+    wide_from_utf8(text, wide, LOG_UTF8_CAPACITY);
+    SendMessageW(log_control, EM_SETSEL, (WPARAM)INT_MAX, (LPARAM)INT_MAX);
+    SendMessageW(log_control, EM_REPLACESEL, FALSE, (LPARAM)wide);
 }
 
 void log_clear(void)

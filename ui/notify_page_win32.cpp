@@ -31,6 +31,7 @@ static const int SOUND_TEST_LOCKED[] = {
     IDC_NOTIFY_MAILER_CHOOSE, IDC_NOTIFY_TEXT_COLOR,      IDC_NOTIFY_POSITION,
     IDC_NOTIFY_STARTUP,       IDC_NOTIFY_USE_BALLOON,     IDC_NOTIFY_SYSTEM_COLORS,
     IDC_NOTIFY_AUTO_CLOSE,    IDC_NOTIFY_AUTO_CLOSE_TIME, IDC_NOTIFY_AUTO_CLOSE_SPIN,
+    IDC_NOTIFY_SHOW_HEADERS,
 };
 
 static uint32_t text_color; // working copies of the popup's colours
@@ -48,6 +49,7 @@ static void on_init(HWND page)
     // Balloons need shell32 5.00.
     if (shell_version < 500)
         EnableWindow(GetDlgItem(page, IDC_NOTIFY_USE_BALLOON), FALSE);
+    sheet_set_check(page, IDC_NOTIFY_SHOW_HEADERS, settings.SHOW_HEADERS);
     sheet_set_check(page, IDC_NOTIFY_USE_SOUND, settings.USE_SOUND);
     SetDlgItemTextA(page, IDC_NOTIFY_SOUND_FILE, settings.SOUND_FILE);
     sheet_limit_text(page, IDC_NOTIFY_SOUND_FILE, PATH_CAPACITY - 1);
@@ -123,6 +125,7 @@ static void on_button(HWND page, int id)
     case IDC_NOTIFY_USE_BALLOON:
     case IDC_NOTIFY_AUTO_CLOSE:
     case IDC_NOTIFY_SYSTEM_COLORS:
+    case IDC_NOTIFY_SHOW_HEADERS:
         sheet_page_changed(page);
         break;
     case IDC_NOTIFY_SOUND_CHOOSE:
@@ -177,6 +180,7 @@ static INT_PTR on_apply(HWND page)
     // A disabled box keeps the state it was given, so the value is unchanged.
     settings.USE_BALOON = sheet_get_check(page, IDC_NOTIFY_USE_BALLOON);
     settings.AUTO_POPUP_CLOSE = sheet_get_check(page, IDC_NOTIFY_AUTO_CLOSE);
+    settings.SHOW_HEADERS = sheet_get_check(page, IDC_NOTIFY_SHOW_HEADERS);
     if (GetFocus() == GetDlgItem(page, IDC_NOTIFY_AUTO_CLOSE_TIME)) // OK by Enter
         sheet_hold_in_range(page, IDC_NOTIFY_AUTO_CLOSE_TIME, 1, 99, AUTO_CLOSE_FALLBACK);
     settings.AUTO_POPUP_CLOSE_TIME = sheet_get_int(page, IDC_NOTIFY_AUTO_CLOSE_TIME, INT_READ_MAX);

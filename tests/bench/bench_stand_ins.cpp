@@ -17,6 +17,10 @@ void log_append(const char*)
 {
 }
 
+void log_append_utf8(const char*)
+{
+}
+
 void log_clear(void)
 {
 }

@@ -1,6 +1,8 @@
 """Measures, never tests: a check of a 5000-message mailbox by corvina under
 Wine beside Python's poplib doing the same commands, in clear text and over
-TLS on 995; the TLS handshake; the program's footprint. With
+TLS on 995; a check that announces 10 new messages with their senders and
+subjects beside poplib asking STAT, UIDL and 10 x TOP n 0; the TLS
+handshake; the program's footprint. With
 CORVINA_SOAK_CHECKS set it also runs that many checks in a row against a
 mailbox that changes between them (the soak). Prints one JSON object;
 scripts/bench.sh makes it a table.
@@ -9,6 +11,7 @@ A check is timed from the tool tip "サーバーとの通信中..." to the tool 
 with the result, as the probe saw both arrive; unique-id tracking is on and
 nothing is seen yet, the worst case for the seen-message store.
 """
+import base64
 import json
 import os
 import poplib
@@ -29,6 +32,10 @@ MESSAGES = 5000
 ROUNDS = 5
 SIZE = 200
 TLS_PORT = 995
+HEADED = 10  # messages announced with their headers
+HEADER_FIELDS = (b"From: =?ISO-2022-JP?B?" + base64.b64encode("山田".encode("iso2022_jp")) +
+                 b"?= <yamada@example.jp>\r\nSubject: =?UTF-8?B?" +
+                 base64.b64encode("来週の会議について".encode()) + b"?=\r\n")
 
 
 def outcome_text(count, size):
@@ -63,6 +70,19 @@ def poplib_seconds(mailbox, tls=False):
     pop.stat()
     pop.list()
     pop.uidl()
+    pop.quit()
+    return time.perf_counter() - started
+
+
+def poplib_headers_seconds(mailbox):
+    started = time.perf_counter()
+    pop = poplib.POP3(HOST, PORT)
+    pop.user(mailbox.name)
+    pop.pass_("secret")
+    pop.stat()
+    pop.uidl()
+    for number in range(HEADED, 0, -1):
+        pop.top(number, 0)
     pop.quit()
     return time.perf_counter() - started
 
@@ -177,6 +197,14 @@ def main():
                 desktop, dovecot_settings(mailbox, USEUIDL=1, STARTUP_WAIT=60), expected)
             results["check_5000_poplib_s"] = statistics.median(
                 poplib_seconds(mailbox) for _ in range(ROUNDS))
+            headed = Mailbox("bench-headers")
+            for _ in range(HEADED):
+                headed.add_message(size=SIZE * 10, fields=HEADER_FIELDS)
+            results["check_headers_corvina_s"] = corvina_median(
+                desktop, dovecot_settings(headed, USEUIDL=1, STARTUP_WAIT=60, SHOW_HEADERS=1),
+                outcome_text(HEADED, HEADED * SIZE * 10))
+            results["check_headers_poplib_s"] = statistics.median(
+                poplib_headers_seconds(headed) for _ in range(ROUNDS))
             results["check_5000_tls_corvina_s"] = corvina_median(
                 desktop, dovecot_settings(mailbox, USEUIDL=1, STARTUP_WAIT=60, SECURITY=1),
                 expected)

@@ -179,9 +179,10 @@ class Mailbox:
             passwd.write(f"{self.name}:{{PLAIN}}secret::::::nodelay=y\n")
         wait_for(self.listing, lambda seen: seen is not None, timeout=20, what="Dovecot")
 
-    def add_message(self, size=1000):
-        """Delivers a message of exactly size bytes as LIST counts them; returns its key."""
-        head = f"Subject: e2e\r\nMessage-ID: <{uuid.uuid4()}@corvina.test>\r\n\r\n".encode()
+    def add_message(self, size=1000, fields=b"Subject: e2e\r\n"):
+        """Delivers a message of exactly size bytes as LIST counts them, its header
+        fields (bytes, CR LF each) given; returns its key."""
+        head = fields + f"Message-ID: <{uuid.uuid4()}@corvina.test>\r\n\r\n".encode()
         data, key = head + b"x" * (size - len(head) - 2) + b"\r\n", uuid.uuid4().hex
         temporary = self.maildir / "tmp" / f"{key},S={len(data)},W={len(data)}"
         temporary.write_bytes(data)

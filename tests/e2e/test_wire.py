@@ -34,6 +34,9 @@ WIRE = [  # settings, what the server receives; a text: nothing, as the tool tip
     ({"USEAPOP": 1}, [b"APOP alice " + DIGEST + b"\r\n", b"STAT\r\n", b"QUIT\r\n"]),
     ({"USEUIDL": 1}, [b"USER alice\r\n", b"PASS secret\r\n", b"STAT\r\n", b"LIST\r\n",
                       b"UIDL\r\n", b"QUIT\r\n"]),
+    # A server without TOP: the series ends there, and the count is announced.
+    ({"SHOW_HEADERS": 1, "USEUIDL": 1}, [b"USER alice\r\n", b"PASS secret\r\n", b"STAT\r\n",
+                                         b"LIST\r\n", b"UIDL\r\n", b"TOP 2 0\r\n", b"QUIT\r\n"]),
     ({"PASSWORD": SECRET_CRLF}, "ﾕｰｻﾞｰ名かﾊﾟｽﾜｰﾄﾞに改行が含まれています。"),
 ]
 

@@ -295,6 +295,22 @@ static BOOL CALLBACK find_popup(HWND window, LPARAM found)
     return TRUE;
 }
 
+// The popup's listed lines as a screen reader gets them: WM_GETTEXT of each
+// one shown, in UTF-16.
+static Json popup_lines(HWND popup)
+{
+    std::vector<Json> lines;
+    for (int id = 1050; id <= 1055; id++) {
+        HWND line = GetDlgItem(popup, id);
+        wchar_t text[1100] = L"";
+        DWORD_PTR length = 0;
+        if (line && IsWindowVisible(line) &&
+            ask(line, WM_GETTEXT, sizeof text / sizeof *text, (LPARAM)text, &length))
+            lines.push_back(str(std::wstring(text, length)));
+    }
+    return list(lines);
+}
+
 // Memory in the program: Wine passes a message's pointer above WM_USER as it is.
 static Json in_program(HWND window, UINT message, WPARAM wparam)
 {
@@ -364,6 +380,7 @@ static Json answer(const std::vector<std::string>& words, const std::string& lin
         out = !popup ? obj({{"visible", "0"}})
                      : obj({{"hwnd", handle(popup)},
                             {"text", str(title(GetDlgItem(popup, 1003)))},
+                            {"lines", popup_lines(popup)},
                             {"rect", rect_of(popup)},
                             {"work_area", box(area)},
                             {"visible", num(IsWindowVisible(popup) && !IsIconic(popup))},

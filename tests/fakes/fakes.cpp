@@ -53,6 +53,11 @@ void log_append(const char* text)
     fake.log += text;
 }
 
+void log_append_utf8(const char* text)
+{
+    fake.log += text;
+}
+
 void log_clear(void)
 {
     fake.log.clear();
@@ -119,9 +124,9 @@ const char* tray_tip_shown(void)
     return fake.tip.c_str();
 }
 
-void tray_balloon(const char* text)
+void tray_balloon(const char* text, const char* headline)
 {
-    fake.balloons.push_back(text);
+    fake.balloons.push_back(headline[0] != '\0' ? std::string(headline) + "\n" + text : text);
 }
 
 void popup_create(void)
@@ -135,13 +140,16 @@ void popup_destroy(void)
     fake.popup_visible = false;
 }
 
-void popup_show(const char* heading, const char* text)
+void popup_show(const char* heading, const char* text, const PopupMail* mail)
 {
     if (!fake.popup_exists)
         return;
     fake.popup_visible = true;
     fake.popup_heading = heading;
     fake.popup_text = text;
+    fake.popup_lines.assign(mail->lines, mail->lines + mail->count);
+    if (mail->rest[0] != '\0')
+        fake.popup_lines.push_back(mail->rest);
     fake.popup_shows++;
 }
 

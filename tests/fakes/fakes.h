@@ -19,7 +19,7 @@ struct FakeWorld {
     uint64_t ms;    // what clock_ms answers
 
     // Session log and wire.
-    std::string log;  // what log_append received since the last log_clear
+    std::string log;  // what log_append and log_append_utf8 received since the last log_clear
     std::string sent; // every byte given to net_send
 
     // The tray as the user sees it.
@@ -32,6 +32,7 @@ struct FakeWorld {
     bool popup_visible;
     bool popup_enabled;
     std::string popup_heading, popup_text;
+    std::vector<std::string> popup_lines; // the listed messages, then "ほか N 通"
     int popup_shows;
 
     // The tray menu.

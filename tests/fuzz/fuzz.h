@@ -20,7 +20,7 @@ inline bool fuzz_terminated(const char* field, size_t capacity)
     return memchr(field, '\0', capacity) != nullptr;
 }
 
-enum { WIRE_MAX = 32, WIRE_TEXT = 256 }; // more than any command the conversation forms
+enum { WIRE_MAX = 72, WIRE_TEXT = 256 }; // more than any command the conversation forms
 
 // Each net_send, as text.
 struct Wire {

@@ -1,18 +1,19 @@
 // Fuzz target: the receiver, the conversation and the seen-message store, fed server replies the
 // way the connection layer feeds them. Input: byte 0 the options (bit 0 USEUIDL, 1 USEAPOP, 2
 // acknowledge after each session, 3 credentials of the full 64 bytes, 4 STLS with a handshake that
-// succeeds); byte 1 the chunking (bits 0-2 the largest chunk, 3-7 the seed of the lengths). Then
+// succeeds, 5 SHOW_HEADERS); byte 1 the chunking (bits 0-2 the largest chunk, 3-7 the seed of the lengths). Then
 // uidl.txt and the server's sends, separated by two NUL bytes. Each send arrives in chunks after
 // the answer to the one before; an empty send is the server closing, the next a new session.
 #include "core/text.h"
 #include "pop3/net.h"
 #include "pop3/receiver.h"
 #include "pop3/session.h"
+#include "pop3/top.h"
 #include "pop3/uidl_store.h"
 #include "settings/settings.h"
 #include "tests/fuzz/fuzz.h"
 
-enum { USE_UIDL = 1, USE_APOP = 2, ACKNOWLEDGE = 4, LONG_NAMES = 8, USE_STLS = 16 };
+enum { USE_UIDL = 1, USE_APOP = 2, ACKNOWLEDGE = 4, LONG_NAMES = 8, USE_STLS = 16, HEADERS = 32 };
 
 // The largest chunk per class; the last is the connection layer's own read.
 static const int CHUNK_LIMITS[8] = {1, 2, 3, 8, 64, 512, 1500, RECEIVE_CHUNK};
@@ -93,6 +94,22 @@ static Span run_session(int options, uint32_t* seed, int limit, Span input)
                        (!(options & USE_STLS) || i > first || !strcmp(wire.sent[i], "STLS\r\n")),
                    "command %s", wire.sent[i]);
     }
+    // At most ten headers are asked for, of distinct messages, newest first;
+    // what is read of them is text that fits its field.
+    int32_t tops = 0, previous = INT32_MAX;
+    for (int i = first; i < wire.count; i++) {
+        if (strncmp(wire.sent[i], "TOP ", 4) != 0)
+            continue;
+        int32_t number = text_parse_decimal32(wire.sent[i] + 4);
+        FUZZ_CHECK((options & HEADERS) && ++tops <= TOP_MESSAGES_MAX && number > 0 &&
+                       number < previous,
+                   "%s after %d of them", wire.sent[i], (int)(tops - 1));
+        previous = number;
+    }
+    for (int32_t i = 0; i < top_series.read; i++)
+        FUZZ_CHECK(fuzz_terminated(top_series.summaries[i].sender, HEADER_TEXT_CAPACITY) &&
+                       fuzz_terminated(top_series.summaries[i].subject, HEADER_TEXT_CAPACITY),
+                   "header %d", (int)i);
     // A session that sent QUIT has a complete listing, and counts no more ids than it listed.
     bool quit = wire.count > first && strcmp(wire.sent[wire.count - 1], "QUIT\r\n") == 0;
     FUZZ_CHECK(!quit || !(options & USE_UIDL) ||
@@ -122,6 +139,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     settings.USEUIDL = (options & USE_UIDL) != 0;
     settings.USEAPOP = (options & USE_APOP) != 0;
     settings.SECURITY = options & USE_STLS ? SECURITY_STLS : SECURITY_NONE;
+    settings.SHOW_HEADERS = (options & HEADERS) != 0;
+    top_announced(0, 0);
     bool long_names = (options & LONG_NAMES) != 0;
     text_copy(settings.ACCOUNT, NAME_CAPACITY, long_names ? LONG_ACCOUNT : "alice");
     text_copy(settings.plain_password, NAME_CAPACITY, long_names ? LONG_PASSWORD : "wonderland");

@@ -36,6 +36,10 @@ void log_append(const char*)
 {
 }
 
+void log_append_utf8(const char*)
+{
+}
+
 // %LONG% expands past any path the program keeps; any other text stays, as
 // ExpandEnvironmentStrings leaves an unknown reference.
 int env_expand(const char* text, char* out, int capacity)

@@ -9,10 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "core/controller.h"
+#include "core/report.h"
 #include "core/text.h"
 #include "pop3/receiver.h"
 #include "pop3/session.h"
+#include "pop3/top.h"
 #include "pop3/uidl_store.h"
+#include "tray/popup.h"
 #include "settings/settings.h"
 #include "tests/fakes/fakes.h"
 #include "tests/unit/temp_dir.h"
@@ -20,7 +24,7 @@
 namespace
 {
 
-enum { APOP = 1, UIDL = 2, STLS = 4, TLS = 8 };
+enum { APOP = 1, UIDL = 2, STLS = 4, TLS = 8, HEADERS = 16, SEEN_2_4 = 32 };
 
 struct Transcript {
     const char* name;
@@ -90,6 +94,59 @@ std::vector<std::string> ids(int count)
         all.push_back("id" + std::to_string(i));
     return all;
 }
+
+// A header as TOP answers it: its lines, the empty line, the terminator.
+std::string top_reply(const std::string& lines)
+{
+    return "+OK\r\n" + lines + "\r\n.\r\n";
+}
+
+std::string summary_log(const std::string& sender, const std::string& subject)
+{
+    return u8"差出人: " + sender + u8"\r\n件名: " + subject + "\r\n";
+}
+
+// A check of count messages with unique ids ("id1" on, each of 10 bytes)
+// that reads the headers of those numbered in tops, each answered in turn
+// (an answer that is not "+OK" ends the series), each logging its own line.
+Transcript top_row(const char* name, int options, int count, std::vector<int> tops,
+                   std::vector<std::string> answers, std::vector<std::string> logged,
+                   int32_t unseen)
+{
+    std::string list;
+    for (int i = 1; i <= count; i++)
+        list += std::to_string(i) + " 10\r\n";
+    Transcript t = listing_row(name, list + ".\r\n", uidl_lines(count), "", unseen, 10 * unseen,
+                               ids(count));
+    t.options |= options | HEADERS;
+    std::string quit_log = t.log.substr(t.log.size() - 11);
+    t.sent.resize(t.sent.size() - 6);
+    t.log.resize(t.log.size() - 11);
+    t.replies.pop_back();
+    for (size_t i = 0; i < tops.size(); i++) {
+        std::string command = "TOP " + std::to_string(tops[i]) + " 0\r\n";
+        t.sent += command;
+        t.log += command + answers[i].substr(0, answers[i].find("\r\n") + 2) + logged[i];
+        t.replies.push_back(answers[i]);
+    }
+    t.sent += "QUIT\r\n";
+    t.log += quit_log;
+    t.replies.push_back("+OK\r\n");
+    return t;
+}
+
+std::string filler_lines(int count, size_t length)
+{
+    std::string lines;
+    for (int i = 0; i < count; i++)
+        lines += "X: " + std::string(length - 5, 'f') + "\r\n";
+    return lines;
+}
+
+// Headers of 65536 bytes when the last line is 11 bytes, and one byte more.
+const std::string FULL_HEADER = "Subject: s\r\n" + filler_lines(9, 7000) + filler_lines(1, 2513);
+const std::string OVER_HEADER = "Subject: s\r\n" + filler_lines(9, 7000) + filler_lines(1, 2514);
+const std::string FROM_LINE = "From: l@x\r\n";
 
 // clang-format off
 const Transcript TRANSCRIPTS[] = {
@@ -161,6 +218,34 @@ const Transcript TRANSCRIPTS[] = {
     // Listing lines are neither logged nor judged as replies.
     listing_row("negative_looking_listing_lines", "-ERR 42\r\n.\r\n", "-ERR x\r\n.\r\n", "", 1,
                 42, {"x"}),
+    // Headers of the unseen messages, newest first; the log names who wrote
+    // and about what, never a header line. A leading dot is stuffing.
+    top_row("headers_of_the_unseen_newest_first", SEEN_2_4, 5, {5, 3, 1},
+            {top_reply("From: e@x\r\nSubject: five\r\n"), top_reply("Subject: three\r\n..\r\n"),
+             top_reply("From: a@x\r\n")},
+            {summary_log("e@x", "five"), summary_log("", "three"), summary_log("a@x", "")}, 3),
+    top_row("ten_headers_at_most", 0, 12, {12, 11, 10, 9, 8, 7, 6, 5, 4, 3},
+            std::vector<std::string>(10, top_reply("From: z@x\r\n")),
+            std::vector<std::string>(10, summary_log("z@x", "")), 12),
+    // A server without TOP: the series ends, the check does not fail.
+    top_row("top_refused", 0, 3, {3, 2},
+            {top_reply("Subject: kept\r\n"), "-ERR unknown command\r\n"},
+            {summary_log("", "kept"), "TOPが使えないため、差出人と件名は表示しません\r\n"}, 3),
+    // A line longer than the receiver's buffer keeps its start, drops the
+    // rest up to its line end, CR last in the buffer or not, and fails nothing.
+    top_row("header_lines_longer_than_the_buffer", 0, 2, {2, 1},
+            {top_reply("X: " + std::string(RECEIVE_LINE_MAX - 4, 'a') + "\r\nFrom: b@x\r\n"),
+             top_reply("X: " + std::string(20000, 'a') + "\r\r\nSubject: s\r\n")},
+            {summary_log("b@x", ""), summary_log("", "s")}, 2),
+    // At most 64 KiB and 1000 lines of a header are kept, the rest read.
+    // A line cut at the buffer counts as one.
+    top_row("header_caps", 0, 5, {5, 4, 3, 2, 1},
+            {top_reply(FULL_HEADER + FROM_LINE), top_reply(OVER_HEADER + FROM_LINE),
+             top_reply("Subject: s\r\n" + filler_lines(998, 8) + FROM_LINE),
+             top_reply("Subject: s\r\n" + filler_lines(999, 8) + FROM_LINE),
+             top_reply("Subject: s\r\n" + filler_lines(1, 9000) + filler_lines(997, 8) + FROM_LINE)},
+            {summary_log("l@x", "s"), summary_log("", "s"), summary_log("l@x", "s"),
+             summary_log("", "s"), summary_log("l@x", "s")}, 5),
 };
 // clang-format on
 
@@ -177,8 +262,11 @@ void prepare(int options, const char* account = "bob", const char* password = "s
     settings.SECURITY = options & STLS ? SECURITY_STLS : options & TLS ? SECURITY_TLS : SECURITY_NONE;
     strcpy(settings.ACCOUNT, account);
     strcpy(settings.plain_password, password);
+    settings.SHOW_HEADERS = (options & HEADERS) != 0;
+    top_announced(0, 0);
     uidl_store = UidlStore();
     text_copy(program_directory, sizeof program_directory, make_temp_dir("session").c_str());
+    write_file(std::string(program_directory) + "uidl.txt", options & SEEN_2_4 ? "id2\r\nid4\r\n" : "");
     if (settings.USEUIDL) {
         // What an earlier check left: STAT must start the counts afresh, and a
         // listing must not take sizes from slots it did not fill.
@@ -259,6 +347,56 @@ TEST(Session, ApopDigestAndItsInputLimit)
         replay({"+OK <" + std::string(stamp_length - 2, 'x') + ">\r\n"}, 0);
         EXPECT_EQ(stamp_length == 1498 ? "" : "受信データエラー", std::string(session.error_text));
         EXPECT_EQ(stamp_length == 1498, fake.sent.rfind("APOP bob ", 0) == 0) << stamp_length;
+    }
+}
+
+// Without unique ids the headers asked for follow the figures since the
+// last announcement: the count's growth, the newest one when only the size
+// moved, nothing when nothing did. The popup lists five, the balloon the newest.
+TEST(Session, HeadersOfWhatIsAnnounced)
+{
+    const struct {
+        int32_t announced_count;
+        int64_t announced_size;
+        const char* stat;
+        std::vector<int> tops;
+        std::vector<std::string> popup;
+    } rows[] = {
+        {0, 0, "+OK 3 300", {3, 2, 1}, {"s3", "s2", "s1"}},
+        {2, 200, "+OK 5 500", {5, 4, 3}, {"s5", "s4", "s3"}},
+        {3, 300, "+OK 3 350", {3}, {"s3"}},
+        {5, 500, "+OK 2 100", {2}, {"s2"}},
+        {3, 300, "+OK 3 300", {}, {}},
+        {0, 0, "+OK 0 0", {}, {}},
+        {0, 0, "+OK 25 9", {25, 24, 23, 22, 21, 20, 19, 18, 17, 16},
+         {"s25", "s24", "s23", "s22", "s21", "ほか 20 通"}},
+        {19, 9, "+OK 25 9", {25, 24, 23, 22, 21, 20}, {"s25", "s24", "s23", "s22", "s21", "ほか 1 通"}},
+    };
+    for (const auto& row : rows) {
+        prepare(HEADERS);
+        top_announced(row.announced_count, row.announced_size);
+        controller.notified_count = row.announced_count;
+        controller.notified_size = row.announced_size;
+        std::vector<std::string> replies = {GREETING, "+OK\r\n", "+OK\r\n", row.stat + std::string("\r\n")};
+        std::string tops;
+        for (int n : row.tops) {
+            tops += "TOP " + std::to_string(n) + " 0\r\n";
+            replies.push_back(top_reply("Subject: s" + std::to_string(n) + "\r\n"));
+        }
+        replies.push_back("+OK\r\n");
+        replay(replies, 0);
+        EXPECT_EQ(LOGIN_SENT + tops + "QUIT\r\n", fake.sent) << row.stat;
+
+        fake.popup_exists = true;
+        settings.USE_POPUPDLG = settings.USE_BALOON = 1;
+        controller.state = Idle;
+        report_outcome();
+        bool announced = !row.tops.empty();
+        EXPECT_EQ(row.popup, fake.popup_lines) << row.stat;
+        EXPECT_EQ(announced ? 1u : 0u, fake.balloons.size()) << row.stat;
+        if (announced) {
+            EXPECT_EQ(row.popup[0] + "\n" + fake.popup_text, fake.balloons[0]) << row.stat;
+        }
     }
 }
 

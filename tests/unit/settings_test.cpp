@@ -120,6 +120,11 @@ TEST(Settings, NumbersAreHeldToTheirRangesOnLoad)
         {"SECURITY=", offsetof(Settings, SECURITY), SECURITY_STLS},
         {"SECURITY=0x1", offsetof(Settings, SECURITY), SECURITY_STLS},
         {"SECURITYX=0", offsetof(Settings, SECURITY), SECURITY_NONE},
+        // Showing headers is read as any other switch.
+        {"SHOW_HEADERS=1", offsetof(Settings, SHOW_HEADERS), 1},
+        {"SHOW_HEADERS=2", offsetof(Settings, SHOW_HEADERS), 2},
+        {"SHOW_HEADERS=0", offsetof(Settings, SHOW_HEADERS), 0},
+        {"SHOW_HEADERS=", offsetof(Settings, SHOW_HEADERS), 0},
     };
     for (const auto& row : rows) {
         load_text("range", (std::string("[CONFIG]\r\n") + row.line + "\r\n").c_str());
@@ -225,17 +230,26 @@ TEST(Settings, SaveAndLoadGiveTheSameRecord)
     EXPECT_EQ(expected, saved_fresh("actual"));
 }
 
-// With no protection the file is the one saved before the key existed; the
-// key follows the others while it is set, and goes again.
-TEST(Settings, SecurityIsWrittenOnlyWhenSet)
+// With no protection and no headers shown the file is the one saved before
+// the keys existed; each key follows the others while it is set, and goes again.
+TEST(Settings, OptionalKeysAreWrittenOnlyWhenSet)
 {
-    load_text("security", nullptr);
+    load_text("optional", nullptr);
     std::string path = ini_path;
-    for (int32_t security : {SECURITY_TLS, SECURITY_STLS, SECURITY_NONE}) {
-        settings.SECURITY = security;
+    const struct {
+        int32_t security, show_headers;
+        std::string tail;
+    } rows[] = {
+        {SECURITY_TLS, 0, "SECURITY=1\r\n"},
+        {SECURITY_STLS, -3, "SECURITY=2\r\nSHOW_HEADERS=1\r\n"},
+        {SECURITY_NONE, 1, "SHOW_HEADERS=1\r\n"},
+        {SECURITY_NONE, 0, ""},
+    };
+    for (const auto& row : rows) {
+        settings.SECURITY = row.security;
+        settings.SHOW_HEADERS = row.show_headers;
         settings_save();
-        std::string key = "SECURITY=" + std::to_string(security) + "\r\n";
-        EXPECT_EQ(DEFAULT_FILE + (security == SECURITY_NONE ? "" : key), read_file(path));
+        EXPECT_EQ(DEFAULT_FILE + row.tail, read_file(path)) << row.tail;
     }
 }
 
