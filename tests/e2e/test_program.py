@@ -47,6 +47,41 @@ def test_the_popup_buttons_and_a_mail_command_too_long(desktop, pop3):
     assert app.wait_exit() == 0
 
 
+NO_MAILER = ("メールソフトが設定されていません。"
+             "設定シートの「動作設定」のページの「メールソフト」で選んでください。")
+WM_LBUTTONDBLCLK = 0x0203
+MAIL_CLIENTS = r"HKCU\Software\Clients\Mail"
+os.environ["CORVINA_E2E_MARK"] = "started by corvina"
+
+
+def test_windows_default_mail_program_when_none_is_set(desktop, pop3):
+    probe = desktop.probe
+    app = start(desktop, scripted_settings(pop3))
+    tray_shows(probe, "1 通のメール (1000 バイト)", ARRIVE)
+    probe.click_icon(WM_LBUTTONDBLCLK)  # none registered: where to choose one
+    box = wait_for(probe.message_boxes, what="the message box")[0]
+    assert (box["caption"], box["text"]) == ("corvina エラー", NO_MAILER)
+    probe.press(box["hwnd"], IDOK)
+    tray_shows(probe, "ﾒｰﾙｿﾌﾄが指定されていません", ERROR)
+    # The user's own default, its variables expanded; checking rests until it ends.
+    mark = app.folder / "started.txt"
+    for key, value in ((MAIL_CLIENTS, "corvina e2e mail"), (MAIL_CLIENTS + r"\corvina e2e mail"
+                       r"\shell\open\command", r"C:\windows\system32\cmd.exe /c echo "
+                       rf"%CORVINA_E2E_MARK%>{windows_path(mark)}")):
+        subprocess.run([WINE_RUN, desktop.prefix, "reg", "add", key, "/ve", "/t", "REG_EXPAND_SZ",
+                        "/d", value, "/f"], check=True, capture_output=True,
+                       env=dict(os.environ, DISPLAY=desktop.display))
+    since = probe.seq()
+    probe.click_icon(WM_LBUTTONDBLCLK)
+    wait_for(lambda: mark.exists() and mark.read_text().strip(),
+             lambda text: text == "started by corvina", what="the mail program's mark")
+    tray_shows(probe, "corvina", NORMAL)  # seen to end
+    assert [e["tip"] for e in probe.events(since) if e["flags"] & 4][-2:] == [
+        "メールソフトを起動中です", "corvina"] and not probe.message_boxes()
+    probe.command(IDM_EXIT)
+    assert app.wait_exit() == 0
+
+
 # The display scale, the tray's small icon at it, and what is drawn in pixels
 # at 96 DPI scaled: the popup, the sheet's pages, the position picker.
 SCALES = [(96, 16), (144, 24), (192, 32)]
