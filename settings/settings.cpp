@@ -31,7 +31,6 @@ int32_t settings_applied;
 
 static const char SECTION[] = "CONFIG";
 static const char INI_FILE_NAME[] = "corvina.ini";
-static const char COPY_SUFFIX[] = "~"; // the copy a save writes before it takes the file's place
 enum {
     INT_TEXT_CAPACITY = 16, // a 32-bit number in decimal, with its sign
     COPY_CHUNK = 4096
@@ -265,9 +264,14 @@ int settings_save(void)
     int result = ini_write_refusal(ini_path);
     if (result != SAVE_DONE)
         return result;
-    char copy[PATH_CAPACITY + sizeof COPY_SUFFIX];
+    // The copy's name is the file's with its last byte turned into a tilde
+    // ("corvina.in~"): beside it, and never a longer path than the file's own.
+    char copy[PATH_CAPACITY];
     text_copy(copy, sizeof copy, ini_path);
-    text_append(copy, sizeof copy, COPY_SUFFIX);
+    size_t length = strlen(copy);
+    if (length == 0)
+        return SAVE_FAILED;
+    copy[length - 1] = copy[length - 1] == '~' ? '_' : '~';
     if (copy_file(ini_path, copy) != 0 || write_keys(copy) != 0 ||
         file_move_over(copy, ini_path) != 0) {
         result = ini_last_failure(); // before the removal below can change it

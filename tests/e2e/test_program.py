@@ -64,13 +64,14 @@ def test_windows_default_mail_program_when_none_is_set(desktop, pop3):
     probe.press(box["hwnd"], IDOK)
     tray_shows(probe, "ﾒｰﾙｿﾌﾄが指定されていません", ERROR)
     # The user's own default, its variables expanded; checking rests until it ends.
-    mark = app.folder / "started.txt"
-    for key, value in ((MAIL_CLIENTS, "corvina e2e mail"), (MAIL_CLIENTS + r"\corvina e2e mail"
-                       r"\shell\open\command", r"C:\windows\system32\cmd.exe /c echo "
-                       rf"%CORVINA_E2E_MARK%>{windows_path(mark)}")):
-        subprocess.run([WINE_RUN, desktop.prefix, "reg", "add", key, "/ve", "/t", "REG_EXPAND_SZ",
-                        "/d", value, "/f"], check=True, capture_output=True,
-                       env=dict(os.environ, DISPLAY=desktop.display))
+    mark, client = app.folder / "started.txt", "corvina e2e mail"
+    command = rf"C:\windows\system32\cmd.exe /c echo %CORVINA_E2E_MARK%>{windows_path(mark)}"
+    (reg := app.folder / "mail.reg").write_text(
+        f"REGEDIT4\n\n[{MAIL_CLIENTS}]\n@=\"{client}\"\n\n"
+        f"[{MAIL_CLIENTS}\\{client}\\shell\\open\\command]\n"  # REG_EXPAND_SZ, as Windows' own
+        f"@=hex(2):{','.join(f'{b:02x}' for b in command.encode() + bytes(1))}\n")
+    subprocess.run([WINE_RUN, desktop.prefix, "reg", "import", windows_path(reg)], check=True,
+                   capture_output=True, env=dict(os.environ, DISPLAY=desktop.display))
     since = probe.seq()
     probe.click_icon(WM_LBUTTONDBLCLK)
     wait_for(lambda: mark.exists() and mark.read_text().strip(),
