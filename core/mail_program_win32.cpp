@@ -44,8 +44,7 @@ bool start_mail_program(const char* command)
 static bool read_string(HKEY root, const wchar_t* key, wchar_t* out, DWORD capacity)
 {
     DWORD bytes = (capacity - 1) * sizeof(wchar_t);
-    DWORD type = 0;
-    if (RegGetValueW(root, key, NULL, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type,
+    if (RegGetValueW(root, key, NULL, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, NULL,
                      out, &bytes) != ERROR_SUCCESS)
         return false;
     out[bytes / sizeof(wchar_t)] = L'\0';
