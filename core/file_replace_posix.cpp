@@ -12,3 +12,8 @@ int file_replace(FILE* temp, const char* temp_path, const char* path)
     remove(temp_path);
     return -1;
 }
+
+int file_move_over(const char* from, const char* to)
+{
+    return rename(from, to) == 0 ? 0 : -1;
+}

@@ -14,3 +14,8 @@ int file_replace(FILE* temp, const char* temp_path, const char* path)
     DeleteFileA(temp_path);
     return -1;
 }
+
+int file_move_over(const char* from, const char* to)
+{
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : -1;
+}

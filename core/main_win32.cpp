@@ -21,6 +21,7 @@
 #include "tray/popup.h"
 #include "tray/tray.h"
 #include "tray/tray_win32.h"
+#include "ui/sheet.h"
 
 HINSTANCE app_instance;
 HWND main_window;
@@ -77,11 +78,14 @@ static bool on_create(HWND window)
         return false;
     if (!ini_file_exists()) {
         // A file named on the command line must exist; without one this is
-        // the first start, and the settings sheet opens on the defaults.
+        // the first start, and the settings sheet opens on the account page
+        // with what serves most mailboxes today proposed over the defaults.
         if (ini_path_given) {
             tray_remove(); // the program ends silently, leaving no icon behind
             return false;
         }
+        settings_first_start();
+        sheet_start_on_account();
         open_settings();
     } else {
         settings_load();

@@ -17,4 +17,13 @@ bool ini_key_present(const char* path, const char* section, const char* key);
 int32_t ini_read_int(const char* path, const char* section, const char* key, int32_t fallback);
 
 // A null value removes the key; a file without the key is then left as it is.
-void ini_write_text(const char* path, const char* section, const char* key, const char* value);
+// Returns 0, or -1 when the file could not be written.
+int ini_write_text(const char* path, const char* section, const char* key, const char* value);
+
+// Why path cannot be written as it stands: SAVE_IS_FOLDER, SAVE_READ_ONLY, or
+// 0 when nothing on the path itself refuses a write.
+int ini_write_refusal(const char* path);
+
+// The SaveResult for what the system said of the file call that failed last;
+// asked before anything else touches a file.
+int ini_last_failure(void);

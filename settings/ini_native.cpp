@@ -9,10 +9,13 @@
 // of its section, so the rest of the file is kept; removing a key takes out
 // its line and leaves a file without it untouched; a file too large to be
 // held whole, or one the new line would push past that, is left as it is.
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include "settings/ini.h"
+#include "settings/save_result.h"
 
 enum {
     INI_FILE_MAX = 64 * 1024, // a larger file is read up to here and never written
@@ -220,13 +223,15 @@ static void append_text(const char* text)
     append(text, strlen(text));
 }
 
-void ini_write_text(const char* path, const char* section, const char* key, const char* value)
+int ini_write_text(const char* path, const char* section, const char* key, const char* value)
 {
-    if (!read_file(path))
-        return;
+    if (!read_file(path)) {
+        errno = EFBIG;
+        return -1;
+    }
     KeyPlace place = find_key(section, key);
     if (!value && !place.key_found)
-        return;
+        return 0;
 
     written_length = 0;
     written_overflow = false;
@@ -251,12 +256,43 @@ void ini_write_text(const char* path, const char* section, const char* key, cons
         append_text("\r\n");
     }
     append(file_text + resume_at, file_length - resume_at);
-    if (written_overflow)
-        return;
+    if (written_overflow) {
+        errno = EFBIG;
+        return -1;
+    }
 
     FILE* file = fopen(path, "wb");
     if (!file)
-        return;
-    fwrite(written, 1, written_length, file);
-    fclose(file);
+        return -1;
+    bool whole = fwrite(written, 1, written_length, file) == written_length;
+    return fclose(file) == 0 && whole ? 0 : -1;
+}
+
+// The owner's write bit stands for the read-only mark: root ignores it, the
+// program does not.
+int ini_write_refusal(const char* path)
+{
+    struct stat status;
+    if (stat(path, &status) != 0)
+        return 0;
+    if (S_ISDIR(status.st_mode))
+        return SAVE_IS_FOLDER;
+    return status.st_mode & S_IWUSR ? 0 : SAVE_READ_ONLY;
+}
+
+int ini_last_failure(void)
+{
+    switch (errno) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return SAVE_DENIED;
+    case ENOENT:
+    case ENOTDIR:
+        return SAVE_NO_FOLDER;
+    case ENOSPC:
+        return SAVE_DISK_FULL;
+    default:
+        return SAVE_FAILED;
+    }
 }

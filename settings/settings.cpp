@@ -8,15 +8,21 @@
 // byte for byte. SECURITY read back is one of its values written exactly or
 // else STLS: a damaged or hand-written line never turns protection off, and a
 // check then either runs protected or fails with a text the user sees.
+//
+// A save goes to a copy beside the file, which takes the file's place only
+// once every key is written: a save that fails half-way leaves the file as
+// it was, and says why.
 #include "settings/settings.h"
 
 #include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
+#include "core/file_replace.h"
 #include "core/text.h"
 #include "settings/ini.h"
 #include "settings/password.h"
+#include "settings/save_result.h"
 
 Settings settings;
 char program_directory[PATH_CAPACITY];
@@ -25,7 +31,10 @@ int32_t settings_applied;
 
 static const char SECTION[] = "CONFIG";
 static const char INI_FILE_NAME[] = "corvina.ini";
-enum { INT_TEXT_CAPACITY = 16 }; // a 32-bit number in decimal, with its sign
+enum {
+    INT_TEXT_CAPACITY = 16, // a 32-bit number in decimal, with its sign
+    COPY_CHUNK = 4096
+};
 
 enum KeyKind {
     KEY_TEXT,     // byte string of the field's capacity
@@ -202,7 +211,32 @@ void settings_load(void)
     settings_applied = 0;
 }
 
-void settings_save(void)
+void settings_first_start(void)
+{
+    settings.USE_POPUPDLG = 1;
+    settings.SECURITY = SECURITY_TLS;
+    settings.USEAPOP = 0;
+}
+
+// The file as it is (nothing, when there is none yet) into a new file at copy.
+static int copy_file(const char* path, const char* copy)
+{
+    FILE* to = fopen(copy, "wb");
+    if (!to)
+        return -1;
+    bool copied = true;
+    if (FILE* from = fopen(path, "rb")) {
+        char chunk[COPY_CHUNK];
+        size_t count;
+        while (copied && (count = fread(chunk, 1, sizeof chunk, from)) > 0)
+            copied = fwrite(chunk, 1, count, to) == count;
+        copied = copied && !ferror(from);
+        fclose(from);
+    }
+    return fclose(to) == 0 && copied ? 0 : -1;
+}
+
+static int write_keys(const char* path)
 {
     for (const KeySpec& entry : KEYS) {
         char number[INT_TEXT_CAPACITY];
@@ -225,9 +259,59 @@ void settings_save(void)
                 value = nullptr;
             break;
         }
-        ini_write_text(ini_path, SECTION, entry.key, value);
+        if (ini_write_text(path, SECTION, entry.key, value) != 0)
+            return -1;
+    }
+    return 0;
+}
+
+int settings_save(void)
+{
+    int result = ini_write_refusal(ini_path);
+    if (result != SAVE_DONE)
+        return result;
+    // The copy's name is the file's with its last byte turned into a tilde
+    // ("corvina.in~"): beside it, and never a longer path than the file's own.
+    char copy[PATH_CAPACITY];
+    text_copy(copy, sizeof copy, ini_path);
+    size_t length = strlen(copy);
+    if (length == 0)
+        return SAVE_FAILED;
+    copy[length - 1] = copy[length - 1] == '~' ? '_' : '~';
+    if (copy_file(ini_path, copy) != 0 || write_keys(copy) != 0 ||
+        file_move_over(copy, ini_path) != 0) {
+        result = ini_last_failure(); // before the removal below can change it
+        remove(copy);
+        return result;
     }
     settings_applied = 0;
+    return SAVE_DONE;
+}
+
+const char* save_result_text(int result)
+{
+    const char* failure = "ファイルに書き込めませんでした。";
+    switch (result) {
+    case SAVE_DONE:
+        return "";
+    case SAVE_IS_FOLDER:
+        failure = "同じ名前のフォルダーがあるため、ファイルを作れません。";
+        break;
+    case SAVE_READ_ONLY:
+        failure = "ファイルが読み取り専用です。ファイルのプロパティで「読み取り専用」を外してください。";
+        break;
+    case SAVE_DENIED:
+        failure = "このフォルダーには書き込めません。Program Files の下や zip ファイルの中ではなく、"
+                  "書き込めるフォルダー（ドキュメントの下など）に corvina.exe を置いてください。";
+        break;
+    case SAVE_NO_FOLDER:
+        failure = "フォルダーが見つかりません。";
+        break;
+    case SAVE_DISK_FULL:
+        failure = "ディスクの空き容量が足りません。";
+        break;
+    }
+    return failure;
 }
 
 void update_password_mask(void)

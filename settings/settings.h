@@ -65,6 +65,12 @@ extern int32_t settings_applied; // a settings page stored its fields on OK
 void settings_locate(const char* program_file);
 
 void settings_reset(void);
+// What the first start proposes where there is no INI file yet, over the
+// defaults: the popup on, TLS on port 995, no APOP. A file's missing keys
+// keep the defaults, which files of earlier versions rely on.
+void settings_first_start(void);
 void settings_load(void);
-void settings_save(void);
+// Writes every key, or nothing: returns a SaveResult, and a save that fails
+// leaves the file as it was and settings_applied set.
+int settings_save(void);
 void update_password_mask(void);

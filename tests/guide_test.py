@@ -5,7 +5,7 @@ calls in the sources that make them, so a new one cannot be left out."""
 import pathlib, re, sys
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-MAKES_FAILURE = re.compile(r"\b(?:fail|set_error_text|launch_failed)\s*\(|"
+MAKES_FAILURE = re.compile(r"\b(?:fail|set_error_text|launch_failed|save_failed)\s*\(|"
                            r"\btext_copy\(session\.error_text|\b(?:missing|\w*failure\w*) = ")
 
 

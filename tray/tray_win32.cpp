@@ -198,3 +198,19 @@ void tray_balloon(const char* text, const char* headline)
     balloon.dwInfoFlags = NIIF_INFO;
     Shell_NotifyIconW(NIM_MODIFY, &balloon);
 }
+
+// Looked up at run time: Windows Vista's shell has no such call.
+bool tray_icon_rect(RECT* rect)
+{
+    typedef HRESULT(WINAPI * GetRect)(const NOTIFYICONIDENTIFIER*, RECT*);
+    HMODULE shell = GetModuleHandleW(L"shell32.dll");
+    GetRect get_rect = shell ? (GetRect)(void*)GetProcAddress(shell, "Shell_NotifyIconGetRect")
+                             : NULL;
+    if (!get_rect)
+        return false;
+    NOTIFYICONIDENTIFIER icon = {};
+    icon.cbSize = sizeof icon;
+    icon.hWnd = main_window;
+    icon.uID = TRAY_ICON_ID;
+    return SUCCEEDED(get_rect(&icon, rect)) && rect->right > rect->left;
+}

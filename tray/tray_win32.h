@@ -27,3 +27,7 @@ int icon_size(IconSlot slot);
 int tray_add(HICON icon);
 void tray_readd(void);
 void tray_remove(void);
+
+// The icon's place on the screen, where the shell can tell (Windows 7 and
+// later); false otherwise.
+bool tray_icon_rect(RECT* rect);

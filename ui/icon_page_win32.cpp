@@ -3,8 +3,8 @@
 //
 // The previews are real icon handles owned by the page, loaded at the size
 // the tray uses for the slot. On OK they become the program's state icons
-// (the old ones are destroyed), so the change shows without reloading;
-// otherwise they are destroyed with the page and the state icons stay.
+// (copies of them; the old ones are destroyed), so the change shows without
+// reloading; the page's own are destroyed with the page.
 #include <windows.h>
 
 #include <prsht.h>
@@ -95,11 +95,13 @@ static INT_PTR on_apply(HWND page)
         if (strcmp(settings.icon_file[slot], preview_paths[slot]) != 0)
             reload_preview(slot);
     }
+    // Copies: the page keeps its previews, so OK pressed again after a save
+    // that failed hands over the same icons.
     for (int slot = 0; slot < ICON_SLOT_COUNT; slot++) {
+        HICON icon = previews[slot] ? CopyIcon(previews[slot]) : NULL;
         if (state_icons[slot])
             DestroyIcon(state_icons[slot]);
-        state_icons[slot] = previews[slot];
-        previews[slot] = NULL;
+        state_icons[slot] = icon;
     }
     return sheet_apply_succeeded(page);
 }

@@ -12,6 +12,7 @@
 #include "core/env.h"
 #include "core/sound.h"
 #include "res/sheet_resource.h"
+#include "settings/save_result.h"
 #include "settings/settings.h"
 #include "tray/popup.h"
 #include "tray/tray_win32.h"
@@ -184,8 +185,15 @@ static INT_PTR on_apply(HWND page)
     if (GetFocus() == GetDlgItem(page, IDC_NOTIFY_AUTO_CLOSE_TIME)) // OK by Enter
         sheet_hold_in_range(page, IDC_NOTIFY_AUTO_CLOSE_TIME, 1, 99, AUTO_CLOSE_FALLBACK);
     settings.AUTO_POPUP_CLOSE_TIME = sheet_get_int(page, IDC_NOTIFY_AUTO_CLOSE_TIME, INT_READ_MAX);
-    if (startup_touched)
-        shortcut_set(sheet_get_check(page, IDC_NOTIFY_STARTUP));
+    if (startup_touched) {
+        bool create = sheet_get_check(page, IDC_NOTIFY_STARTUP);
+        int result = shortcut_set(create);
+        if (result != SAVE_DONE)
+            return save_failed(page,
+                               create ? "スタートアップに登録できませんでした。"
+                                      : "スタートアップの登録を解除できませんでした。",
+                               shortcut_file(), result);
+    }
     return sheet_apply_succeeded(page);
 }
 

@@ -44,8 +44,14 @@ void sheet_append_text(HWND edit, const char* text);
 void sheet_page_changed(HWND page);
 
 // The answer of a page's dialog procedure to the sheet's apply notice once
-// the page has stored its values.
+// the page has stored its values. The last page to store saves the INI
+// file; when that fails the user is told why and the sheet stays open.
 INT_PTR sheet_apply_succeeded(HWND page);
+
+// The answer when a page could not write a file of its own (the startup
+// shortcut): what failed, the file and the SaveResult are shown, and the
+// sheet stays open.
+INT_PTR save_failed(HWND page, const char* what, const char* file, int result);
 
 // The common colour dialog with the program's custom-colour table. Returns
 // true with *color updated when the user confirms.

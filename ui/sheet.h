@@ -2,7 +2,11 @@
 #pragma once
 
 // Runs the sheet modally: OK saves the whole record, Cancel puts it back.
+// A save that fails is shown, and the sheet stays open with what was entered.
 int sheet_show(void);
+
+// The next sheet opens on the account page, where a first start begins.
+void sheet_start_on_account(void);
 
 // Enables or disables OK, Cancel and the tab strip during a connection test.
 void sheet_enable_buttons(int enable);

@@ -6,6 +6,11 @@
 // connection test's account fields, the position picker). The sheet's modal
 // loop keeps dispatching the main window's timer and socket messages, which
 // is what lets a connection test run while it is open.
+//
+// OK saves from inside the sheet: the pages store their fields in page order
+// and the last of them writes the INI file, so a save that fails can keep the
+// sheet open, everything entered still in it. The sheet opens in the middle
+// of the work area of the monitor that shows the tray icon.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -14,18 +19,28 @@
 
 #include "core/app_win32.h"
 #include "core/text.h"
+#include "core/wide_win32.h"
 #include "res/resource.h"
 #include "res/sheet_resource.h"
 #include "version.h"
+#include "settings/save_result.h"
 #include "settings/settings.h"
+#include "tray/tray_win32.h"
 #include "ui/pages_win32.h"
 #include "ui/sheet.h"
 
 static const char SHEET_CAPTION[] = "corvina のプロパティ";
 static const char VERSION_TEXT[] = "corvina v" CORVINA_VERSION;
 static const char PAGE_CLASS[] = "#32770"; // the dialog class; every page is one
+static const char ERROR_CAPTION[] = "corvina エラー";
 
-enum { PAGE_COUNT = 5, CLASS_NAME_CAPACITY = 100 };
+enum {
+    PAGE_COUNT = 5,
+    STORING_PAGES = 4, // the About page stores nothing
+    ACCOUNT_PAGE = 1,
+    CLASS_NAME_CAPACITY = 100,
+    FAILURE_TEXT_CAPACITY = 1024
+};
 
 static const struct {
     const char* title;
@@ -41,6 +56,39 @@ static const struct {
 
 static HWND sheet_window; // only while the sheet is open
 static Settings snapshot;
+static bool saved;       // OK wrote the INI file
+static int start_page;   // for the next opening only
+
+void sheet_start_on_account(void)
+{
+    start_page = ACCOUNT_PAGE;
+}
+
+// Centred on the work area of the monitor where the tray icon is, or the
+// cursor where the shell cannot tell; held inside it where it is too large.
+static void centre_on_work_area(HWND sheet)
+{
+    POINT anchor;
+    RECT icon;
+    if (tray_icon_rect(&icon)) {
+        anchor.x = (icon.left + icon.right) / 2;
+        anchor.y = (icon.top + icon.bottom) / 2;
+    } else if (!GetCursorPos(&anchor)) {
+        anchor.x = anchor.y = 0;
+    }
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    RECT frame;
+    if (!GetMonitorInfoW(MonitorFromPoint(anchor, MONITOR_DEFAULTTONEAREST), &monitor) ||
+        !GetWindowRect(sheet, &frame))
+        return;
+    const RECT& area = monitor.rcWork;
+    int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    int x = area.left + (area.right - area.left - width) / 2;
+    int y = area.top + (area.bottom - area.top - height) / 2;
+    SetWindowPos(sheet, NULL, x > area.left ? x : area.left, y > area.top ? y : area.top, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
 
 static int CALLBACK sheet_callback(HWND sheet, UINT message, LPARAM)
 {
@@ -49,6 +97,7 @@ static int CALLBACK sheet_callback(HWND sheet, UINT message, LPARAM)
         // No "?" button in the caption: the pages offer no context help.
         LONG_PTR style = GetWindowLongPtrA(sheet, GWL_EXSTYLE);
         SetWindowLongPtrA(sheet, GWL_EXSTYLE, style & ~(LONG_PTR)WS_EX_CONTEXTHELP);
+        centre_on_work_area(sheet);
     }
     return 0;
 }
@@ -73,20 +122,21 @@ int sheet_show(void)
     header.pszIcon = MAKEINTRESOURCEA(IDI_CORVINA);
     header.pszCaption = SHEET_CAPTION;
     header.nPages = PAGE_COUNT;
-    header.nStartPage = 0;
+    header.nStartPage = (UINT)start_page;
+    start_page = 0;
     header.ppsp = pages;
     header.pfnCallback = sheet_callback;
 
     settings_applied = 0;
+    saved = false;
     memcpy(&snapshot, &settings, sizeof settings);
     INT_PTR result = PropertySheetA(&header);
     sheet_window = NULL;
 
-    if (settings_applied) {
-        settings_save();
+    if (saved)
         return 0;
-    }
     memcpy(&settings, &snapshot, sizeof settings);
+    settings_applied = 0; // a save that failed, then Cancel
     return (int)result;
 }
 
@@ -121,8 +171,42 @@ void sheet_page_changed(HWND page)
     SendMessageA(GetParent(page), PSM_CHANGED, (WPARAM)page, 0);
 }
 
+INT_PTR save_failed(HWND page, const char* what, const char* file, int result)
+{
+    char text[FAILURE_TEXT_CAPACITY];
+    text_copy(text, sizeof text, what);
+    text_append(text, sizeof text, "\r\n\r\n");
+    text_append(text, sizeof text, file);
+    text_append(text, sizeof text, "\r\n\r\n");
+    text_append(text, sizeof text, save_result_text(result));
+    wchar_t wide_text[FAILURE_TEXT_CAPACITY], wide_caption[sizeof ERROR_CAPTION];
+    wide_from_cp932(text, wide_text, FAILURE_TEXT_CAPACITY);
+    wide_from_cp932(ERROR_CAPTION, wide_caption, sizeof ERROR_CAPTION);
+    MessageBoxW(GetParent(page), wide_text, wide_caption, MB_OK | MB_ICONERROR);
+    SetWindowLongPtrA(page, DWLP_MSGRESULT, PSNRET_INVALID_NOCHANGEPAGE);
+    return TRUE;
+}
+
+// Pages store in page order and only pages that were shown exist: the last
+// storing page that exists is the last to store.
+static bool last_to_store(HWND page)
+{
+    HWND sheet = GetParent(page);
+    for (int index = STORING_PAGES - 1; index >= 0; index--) {
+        if (HWND existing = (HWND)SendMessageA(sheet, PSM_INDEXTOHWND, (WPARAM)index, 0))
+            return existing == page;
+    }
+    return false;
+}
+
 INT_PTR sheet_apply_succeeded(HWND page)
 {
+    if (last_to_store(page)) {
+        int result = settings_save();
+        if (result != SAVE_DONE)
+            return save_failed(page, "設定を保存できませんでした。", ini_path, result);
+        saved = true;
+    }
     SetWindowLongPtrA(page, DWLP_MSGRESULT, PSNRET_NOERROR);
     return TRUE;
 }

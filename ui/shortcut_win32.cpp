@@ -3,7 +3,9 @@
 //
 // It counts as present only when it points at this very program file, so a
 // shortcut left by another copy of the program reads as absent and is
-// overwritten when the user asks for one. Every failure is silent.
+// overwritten when the user asks for one. A shortcut that cannot be written
+// or removed is reported to the settings sheet, which tells the user why;
+// the existence test fails silently.
 #include <windows.h>
 
 #include <objbase.h>
@@ -12,6 +14,8 @@
 
 #include "core/app_win32.h"
 #include "core/text.h"
+#include "settings/ini.h"
+#include "settings/save_result.h"
 #include "ui/shortcut.h"
 
 static const char LINK_FILE_NAME[] = "\\メールチェッカー.lnk";
@@ -24,6 +28,8 @@ enum {
     WIDE_PATH_CAPACITY = MAX_PATH,
     TARGET_CAPACITY = MAX_PATH
 };
+
+static char last_link_path[LINK_PATH_CAPACITY]; // the file shortcut_set worked on
 
 static void read_program_file(char* file)
 {
@@ -86,18 +92,30 @@ static bool same_path(const char* a, const char* b)
     }
 }
 
-static void write_link(const char* link_path)
+// The reason behind a COM result from the file layer's own reading of it.
+static int save_result_of(HRESULT result)
+{
+    if (HRESULT_FACILITY(result) == FACILITY_WIN32 || HRESULT_FACILITY(result) == FACILITY_STORAGE)
+        SetLastError(HRESULT_CODE(result));
+    else
+        SetLastError(ERROR_GEN_FAILURE);
+    return ini_last_failure();
+}
+
+static int write_link(const char* link_path)
 {
     char program_file[PROGRAM_FILE_CAPACITY];
     read_program_file(program_file);
     IShellLinkA* link = NULL;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                (void**)&link)))
-        return;
+    HRESULT result = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                      (void**)&link);
+    if (FAILED(result))
+        return save_result_of(result);
     IPersistFile* file = NULL;
-    if (FAILED(link->QueryInterface(IID_IPersistFile, (void**)&file))) {
+    result = link->QueryInterface(IID_IPersistFile, (void**)&file);
+    if (FAILED(result)) {
         link->Release();
-        return;
+        return save_result_of(result);
     }
     link->SetPath(program_file);
     link->SetDescription(LINK_DESCRIPTION);
@@ -106,26 +124,36 @@ static void write_link(const char* link_path)
     link->SetIconLocation("", 0);
     link->SetShowCmd(SW_HIDE); // 0: the program never shows a window at start
     WCHAR wide_path[WIDE_PATH_CAPACITY];
-    if (to_wide(link_path, wide_path))
-        file->Save(wide_path, TRUE);
+    result = to_wide(link_path, wide_path) ? file->Save(wide_path, TRUE) : E_INVALIDARG;
     file->Release();
     link->Release();
+    return SUCCEEDED(result) ? SAVE_DONE : save_result_of(result);
 }
 
 int shortcut_set(bool create)
 {
-    char link_path[LINK_PATH_CAPACITY];
-    if (!find_link_path(link_path))
-        return 0;
+    last_link_path[0] = '\0';
+    if (!find_link_path(last_link_path))
+        return SAVE_NO_FOLDER;
+    int refusal = ini_write_refusal(last_link_path); // a folder of its name, a read-only file
+    if (refusal != SAVE_DONE)
+        return refusal;
     if (!create) {
-        DeleteFileA(link_path); // a missing file is no error
-        return 1;
+        if (DeleteFileA(last_link_path) || GetLastError() == ERROR_FILE_NOT_FOUND)
+            return SAVE_DONE; // a missing file is no error
+        return ini_last_failure();
     }
-    if (FAILED(CoInitialize(NULL)))
-        return 1;
-    write_link(link_path);
+    HRESULT initialised = CoInitialize(NULL);
+    if (FAILED(initialised))
+        return save_result_of(initialised);
+    int result = write_link(last_link_path);
     CoUninitialize();
-    return 1;
+    return result;
+}
+
+const char* shortcut_file(void)
+{
+    return last_link_path;
 }
 
 static bool read_link_target(const WCHAR* link_path, char* target)

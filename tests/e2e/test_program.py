@@ -47,6 +47,42 @@ def test_the_popup_buttons_and_a_mail_command_too_long(desktop, pop3):
     assert app.wait_exit() == 0
 
 
+NO_MAILER = ("メールソフトが設定されていません。"
+             "設定シートの「動作設定」のページの「メールソフト」で選んでください。")
+WM_LBUTTONDBLCLK = 0x0203
+MAIL_CLIENTS = r"HKCU\Software\Clients\Mail"
+os.environ["CORVINA_E2E_MARK"] = "started by corvina"
+
+
+def test_windows_default_mail_program_when_none_is_set(desktop, pop3):
+    probe = desktop.probe
+    app = start(desktop, scripted_settings(pop3))
+    tray_shows(probe, "1 通のメール (1000 バイト)", ARRIVE)
+    probe.click_icon(WM_LBUTTONDBLCLK)  # none registered: where to choose one
+    box = wait_for(probe.message_boxes, what="the message box")[0]
+    assert (box["caption"], box["text"]) == ("corvina エラー", NO_MAILER)
+    probe.press(box["hwnd"], IDOK)
+    tray_shows(probe, "ﾒｰﾙｿﾌﾄが指定されていません", ERROR)
+    # The user's own default, its variables expanded; checking rests until it ends.
+    mark, client = app.folder / "started.txt", "corvina e2e mail"
+    command = rf"C:\windows\system32\cmd.exe /c echo %CORVINA_E2E_MARK%>{windows_path(mark)}"
+    (reg := app.folder / "mail.reg").write_text(
+        f"REGEDIT4\n\n[{MAIL_CLIENTS}]\n@=\"{client}\"\n\n"
+        f"[{MAIL_CLIENTS}\\{client}\\shell\\open\\command]\n"  # REG_EXPAND_SZ, as Windows' own
+        f"@=hex(2):{','.join(f'{b:02x}' for b in command.encode() + bytes(1))}\n")
+    subprocess.run([WINE_RUN, desktop.prefix, "reg", "import", windows_path(reg)], check=True,
+                   capture_output=True, env=dict(os.environ, DISPLAY=desktop.display))
+    since = probe.seq()
+    probe.click_icon(WM_LBUTTONDBLCLK)
+    wait_for(lambda: mark.exists() and mark.read_text().strip(),
+             lambda text: text == "started by corvina", what="the mail program's mark")
+    tray_shows(probe, "corvina", NORMAL)  # seen to end
+    assert [e["tip"] for e in probe.events(since) if e["flags"] & 4][-2:] == [
+        "メールソフトを起動中です", "corvina"] and not probe.message_boxes()
+    probe.command(IDM_EXIT)
+    assert app.wait_exit() == 0
+
+
 # The display scale, the tray's small icon at it, and what is drawn in pixels
 # at 96 DPI scaled: the popup, the sheet's pages, the position picker.
 SCALES = [(96, 16), (144, 24), (192, 32)]

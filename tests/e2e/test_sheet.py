@@ -4,7 +4,7 @@ connection test."""
 from harness import *
 
 INTERVAL, STARTUP_WAIT, RETRY_MAX, RETRY_INTERVAL = 1008, 1024, 1025, 1006
-AUTO_CLOSE_TIME, MAILER, SOUND_TEST = 1041, 1005, 1017
+AUTO_CLOSE_TIME, MAILER, SOUND_TEST, USE_POPUP = 1041, 1005, 1017, 1007
 TEST, SERVER, SECURITY, USER, PASSWORD, USEAPOP, USEUIDL = (
     1000, 1004, 1028, 1021, 1022, 1023, 1007)
 NO_SERVER = "ｻｰﾊﾞｰ名を設定してください。"
@@ -52,17 +52,23 @@ def test_the_sound_test_wide_numbers_and_enter_in_a_box(desktop):
 def test_ok_at_first_start_writes_every_setting_in_order(desktop, mailbox):
     probe = desktop.probe
     mailbox.add_message(size=700)
+    desktop.xdotool("mousemove", 900, 100)  # the sheet opens on the pointer's monitor
     app = Corvina(desktop, desktop.folder / "program").start()  # no INI file: the sheet first
     sheet = Sheet(desktop, from_menu=False)
-    sheet.show(ACCOUNT)
+    # It opens on the account page, proposing TLS without APOP, and the popup.
+    assert sheet.tab(0)["current"] == ACCOUNT
+    assert (sheet.text(SECURITY, ACCOUNT), sheet.control(USEAPOP, ACCOUNT)["checked"]) == (
+        "TLS (995)", False)
+    opened_at = sheet.record()["rect"]
     for box, text in ((SERVER, "localhost"), (USER, mailbox.name), (PASSWORD, "secret")):
         sheet.type_into(box, ACCOUNT, text, leave=True)
     sheet.click(SECURITY, ACCOUNT)  # the drop-down list, its third item
     desktop.key("Home", "Down", "Down", "Return")
     sheet.wait_text(SECURITY, ACCOUNT, "STLS (110)")
-    sheet.click(USEAPOP, ACCOUNT)  # on by default
     sheet.click(USEUIDL, ACCOUNT)
     wait_for(lambda: sheet.control(USEUIDL, ACCOUNT)["checked"], what="UIDL ticked")
+    sheet.show(NOTIFY)
+    assert sheet.control(USE_POPUP, NOTIFY)["checked"]
     sheet.show(TIMING)
     sheet.type_into(INTERVAL, TIMING, "7", leave=True)
     sheet.close(OK)
@@ -70,15 +76,51 @@ def test_ok_at_first_start_writes_every_setting_in_order(desktop, mailbox):
     stored = values.pop("PASSWORD")  # the program logs in with it below
     assert [key for key, _ in entries] == INI_KEYS + ["SECURITY"] and len(stored) == 36 + 8 * 6
     assert values == dict(zip(INI_KEYS[:2] + INI_KEYS[3:] + ["SECURITY"], [
-        "localhost", mailbox.name, "0", "1", "7", "3", "3", "10", "", "0", "", "65280", "0", "0",
+        "localhost", mailbox.name, "0", "1", "7", "3", "3", "10", "", "0", "", "65280", "0", "1",
         "0", "65535", "0", "6", "6", "0", "", "", "", "", "", "", "0", "30", "2"], strict=True))
     # The start-up wait runs with the new settings, over STLS; a restart reads the file.
     tray_shows(probe, "1 通のメール (700 バイト)")
+    # The sheet stood in the middle of the work area the popup shows in.
+    area = wait_for(probe.popup, popup_on_screen, what="the popup")["work_area"]
+    assert all(abs((opened_at[i] + opened_at[i + 2]) - (area[i] + area[i + 2])) <= 2
+               for i in (0, 1)), f"the sheet at {opened_at}, the work area {area}"
     probe.command(IDM_EXIT)
     assert app.wait_exit() == 0
     app.start()
     wait_for(probe.icon, lambda i: i["present"] and i["tip"] == "1 通のメール (700 バイト)",
              timeout=20, what="the check after a restart")
+
+
+FOLDER, READ_ONLY = ("同じ名前のフォルダーがあるため、ファイルを作れません。",
+                     "ファイルが読み取り専用です。ファイルのプロパティで「読み取り専用」を外してください。")
+
+
+def test_a_save_that_fails_is_shown_and_the_sheet_stays_open(desktop):
+    probe = desktop.probe
+    app = start(desktop, QUICK)
+    tray_shows(probe, NO_SERVER)
+    sheet = Sheet(desktop)
+    sheet.type_into(MAILER, NOTIFY, "mail.exe")
+    app.ini.unlink()
+    app.ini.mkdir()
+    for row, reason in enumerate((FOLDER, READ_ONLY)):
+        sheet.click(OK)
+        box = wait_for(lambda: [b for b in probe.message_boxes() if b["caption"] == "corvina エラー"],
+                       what=f"row {row}: the message box")[0]
+        assert [line for line in box["text"].splitlines() if line] == [
+            "設定を保存できませんでした。", windows_path(app.ini), reason], f"row {row}: {box}"
+        probe.press(box["hwnd"], IDOK)
+        wait_for(lambda: box["hwnd"] not in [d["hwnd"] for d in probe.dialogs()],
+                 what=f"row {row}: the box to close")
+        assert find_sheet(probe) and sheet.text(MAILER, NOTIFY) == "mail.exe", f"row {row}"
+        if reason == FOLDER:  # then a file Windows marks read-only
+            app.ini.rmdir()
+            app.ini.write_bytes(b"[CONFIG]\r\nSTARTUP_WAIT=0\r\n")
+            app.ini.chmod(0o444)
+    app.ini.chmod(0o644)
+    sheet.close(OK)  # writable again: saved, with what was entered before
+    assert dict(app.ini_entries())["MAILER"] == "mail.exe"
+    assert not app.ini.with_name(app.ini.name[:-1] + "~").exists()
 
 
 def close_box(sheet):

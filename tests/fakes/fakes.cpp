@@ -247,6 +247,15 @@ bool start_mail_program(const char* command)
     return true;
 }
 
+int start_default_mail_program(void)
+{
+    if (fake.default_mail_program.empty())
+        return DEFAULT_MAIL_NONE;
+    if (!start_mail_program(fake.default_mail_program.c_str()))
+        return DEFAULT_MAIL_FAILED;
+    return DEFAULT_MAIL_STARTED;
+}
+
 bool poll_mail_program(void)
 {
     if (fake.mail_program_running)

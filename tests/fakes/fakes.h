@@ -59,6 +59,7 @@ struct FakeWorld {
 
     // Mail program.
     bool mail_program_fails_to_start;
+    std::string default_mail_program; // Windows' default; empty: none registered
     bool mail_program_running;
     std::string mail_program_command;
     int mail_program_handle_closes;

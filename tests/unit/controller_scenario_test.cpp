@@ -112,6 +112,7 @@ std::string world()
 // on by its time), "suspend", "resume", "sleep:N" (N minutes asleep: the
 // clock moves, no timer fires), "check", "ack",
 // "pause", "mail", "mail-ends", "launch-fails" (the mail program's),
+// "default-mailer" (Windows' default mail program registered),
 // "net-fails" (every connect), "popup-off", "no-password", "serve:N" for the
 // server's answer of N messages ("serve:NxS" of S bytes each; "serve:N!VERB"
 // refusing VERB), "late:N" for that answer arriving only if the connection
@@ -152,6 +153,8 @@ void run_steps(const std::string& steps)
                 fake.mail_program_running = false;
             else if (verb == "launch-fails")
                 fake.mail_program_fails_to_start = true;
+            else if (verb == "default-mailer")
+                fake.default_mail_program = "\"C:\\Mozilla Thunderbird\\thunderbird.exe\" -mail";
             else if (verb == "net-fails")
                 fake.net_start_error = "ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗";
             else if (verb == "popup-off")
@@ -332,7 +335,22 @@ const Scenario SCENARIOS[] = {
      "",
      {{"tick serve:0 mail",
        "Idle ERROR 'ﾒｰﾙｿﾌﾄが指定されていません' starts=1 minute log='新着メールはありません' "
-       "box='corvina エラー: メールソフトが設定されていません。'"}}},
+       "box='corvina エラー: メールソフトが設定されていません。設定シートの「動作設定」のページの"
+       "「メールソフト」で選んでください。'"}}},
+    // Without MAILER, Windows' default mail program, watched the same way.
+    {"default_mail_program",
+     "",
+     {{"tick serve:0 default-mailer mail",
+       "MailProgram WAIT 'メールソフトを起動中です' starts=1 tick "
+       "ran=\"C:\\Mozilla Thunderbird\\thunderbird.exe\" -mail log='新着メールはありません'"},
+      {"mail-ends tick", "Idle NORMAL 'corvina' starts=1 hides=2 minute "
+                         "ran=\"C:\\Mozilla Thunderbird\\thunderbird.exe\" -mail "
+                         "handles-closed=1 compacted=1 log='新着メールはありません'"}}},
+    {"default_mail_program_cannot_start",
+     "",
+     {{"default-mailer launch-fails tick serve:0 mail",
+       "Idle ERROR 'ﾒｰﾙｿﾌﾄが起動できません' starts=1 minute log='新着メールはありません' "
+       "box='corvina エラー: メールソフトが起動できません。'"}}},
     {"mail_program_cannot_start",
      "MAILER=missing.exe",
      {{"launch-fails tick serve:0 mail",

@@ -5,11 +5,16 @@
 
 #include <stddef.h>
 #include <string.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
 
 #include <string>
 
 #include "settings/ini.h"
 #include "settings/password.h"
+#include "settings/save_result.h"
 #include "settings/settings.h"
 #include "tests/fakes/fakes.h"
 #include "tests/unit/temp_dir.h"
@@ -250,6 +255,69 @@ TEST(Settings, OptionalKeysAreWrittenOnlyWhenSet)
         settings.SHOW_HEADERS = row.show_headers;
         settings_save();
         EXPECT_EQ(DEFAULT_FILE + row.tail, read_file(path)) << row.tail;
+    }
+}
+
+// The first start proposes the popup, TLS and no APOP: the same file as any
+// record with those values.
+TEST(Settings, FirstStartProposals)
+{
+    load_text("first", nullptr);
+    settings_first_start();
+    std::string expected = DEFAULT_FILE;
+    for (auto [from, to] : {std::pair{"USEAPOP=1", "USEAPOP=0"}, {"USE_POPUPDLG=0", "USE_POPUPDLG=1"}})
+        expected.replace(expected.find(from), strlen(from), to);
+    EXPECT_EQ(expected + "SECURITY=1\r\n", saved_fresh("first-saved"));
+}
+
+// A save that cannot be done says why and leaves the file, and no copy of
+// it, behind as it was; settings_applied stays set for the sheet to see.
+TEST(Settings, SaveThatFailsSaysWhyAndLeavesTheFile)
+{
+    const std::string before = "[CONFIG]\r\nSERVER=kept\r\n";
+    const struct {
+        const char* name;
+        int expected;
+    } rows[] = {
+        {"folder", SAVE_IS_FOLDER},
+        {"read-only", SAVE_READ_ONLY},
+        {"no-folder", SAVE_NO_FOLDER},
+#ifndef _WIN32
+        // Past the native writer's limit half-way through the keys.
+        {"outgrown", SAVE_FAILED},
+#endif
+        {"writable", SAVE_DONE},
+        {"longest", SAVE_DONE}, // a path of 259 bytes, the longest Windows opens
+    };
+    std::string folder = make_temp_dir("save");
+    for (const auto& row : rows) {
+        std::string path = folder + row.name;
+        if (strcmp(row.name, "longest") == 0)
+            path += std::string(PATH_CAPACITY - 2 - path.size(), 'x');
+        std::string text = before;
+        if (row.expected == SAVE_IS_FOLDER)
+            make_temp_dir(std::string("save/") + row.name);
+        else if (row.expected == SAVE_NO_FOLDER)
+            path = folder + "missing/corvina.ini";
+        else if (row.expected == SAVE_FAILED)
+            text += ";" + std::string(64 * 1024 - 200, 'f') + "\r\n";
+        if (row.expected != SAVE_IS_FOLDER && row.expected != SAVE_NO_FOLDER)
+            write_file(path, text);
+        if (row.expected == SAVE_READ_ONLY)
+            chmod(path.c_str(), 0444);
+        strcpy(ini_path, path.c_str());
+        settings_reset();
+        strcpy(settings.SERVER, "new");
+        settings_applied = 1;
+        EXPECT_EQ(row.expected, settings_save()) << row.name;
+        EXPECT_EQ(row.expected != SAVE_DONE, settings_applied != 0) << row.name;
+        EXPECT_EQ("<missing>", read_file(path.substr(0, path.size() - 1) + "~")) << row.name;
+        if (row.expected == SAVE_DONE) {
+            EXPECT_EQ(0u, read_file(path).find("[CONFIG]\r\nSERVER=new\r\nACCOUNT=")) << row.name;
+        } else if (row.expected != SAVE_IS_FOLDER && row.expected != SAVE_NO_FOLDER) {
+            EXPECT_TRUE(read_file(path) == text) << row.name;
+        }
+        chmod(path.c_str(), 0644);
     }
 }
 
