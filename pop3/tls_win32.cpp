@@ -172,15 +172,17 @@ static bool acquire_credentials(void)
 }
 
 // Judges the server's certificate; false, with the reason as the check's
-// text, when it does not pass.
-static bool certificate_passes(void)
+// text, when it does not pass. Its facts are logged after the first
+// handshake only: TLS 1.3 brings session tickets through here again.
+static bool certificate_passes(bool log_facts)
 {
     PCCERT_CONTEXT certificate = NULL;
     HRESULT verdict = CERT_E_UNTRUSTEDROOT;
     if (QueryContextAttributesA(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) ==
             SEC_E_OK &&
         certificate) {
-        cert_log_facts(certificate);
+        if (log_facts)
+            cert_log_facts(certificate);
         verdict = cert_judge(certificate, host_name);
         CertFreeCertificateContext(certificate);
     }
@@ -195,8 +197,7 @@ static bool certificate_passes(void)
 }
 
 // "暗号: TLS 1.2, TLS_ECDHE_RSA_WITH_AES_256_GCM_SHA384". Where the system
-// gives no suite name (older Windows, Wine), its number, or the cipher and
-// its strength.
+// gives no suite name (older Windows), its number, or the key's strength.
 static void log_cipher(const SecPkgContext_ConnectionInfo& connection)
 {
     const char* protocol = connection.dwProtocol & SP_PROT_TLS1_3_CLIENT ? "TLS 1.3" : "TLS 1.2";
@@ -210,9 +211,7 @@ static void log_cipher(const SecPkgContext_ConnectionInfo& connection)
             snprintf(suite, sizeof suite, "0x%04X", (unsigned)cipher.dwCipherSuite);
     }
     if (suite[0] == '\0')
-        snprintf(suite, sizeof suite, "%s %u", connection.aiCipher == CALG_AES_128 ||
-                 connection.aiCipher == CALG_AES_256 ? "AES" : "cipher",
-                 (unsigned)connection.dwCipherStrength);
+        snprintf(suite, sizeof suite, "%u ビット", (unsigned)connection.dwCipherStrength);
     char line[sizeof suite + 32];
     snprintf(line, sizeof line, "暗号: %s, %s\r\n", protocol, suite);
     log_append(line);
@@ -221,7 +220,7 @@ static void log_cipher(const SecPkgContext_ConnectionInfo& connection)
 // The handshake is through: the certificate, the version, the record sizes.
 static Step finish_handshake(void)
 {
-    if (!certificate_passes())
+    if (!certificate_passes(true))
         return STEP_OVER;
     SecPkgContext_ConnectionInfo connection = {};
     if (QueryContextAttributesA(&context, SECPKG_ATTR_CONNECTION_INFO, &connection) != SEC_E_OK ||
@@ -262,7 +261,7 @@ static Step finish_renegotiation(void)
 {
     renegotiating = false;
     phase = PHASE_OPEN;
-    if (!certificate_passes())
+    if (!certificate_passes(false))
         return STEP_OVER;
     if (QueryContextAttributesA(&context, SECPKG_ATTR_STREAM_SIZES, &sizes) != SEC_E_OK ||
         sizes.cbHeader + sizes.cbTrailer >= OUTGOING_CAPACITY || !send_held()) {
