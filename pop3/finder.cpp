@@ -252,6 +252,8 @@ void find_end(void)
         snprintf(line, sizeof line, "証明書が信頼できません: %s", certificate_failure);
         log_line(line);
         log_line(hint_for(certificate_failure));
+    } else if (found_security != SECURITY_NONE) {
+        log_line("証明書は信頼でき、サーバー名とも一致しています。");
     }
     // Over TLS the password is protected anyway, and USER/PASS works with
     // every kind of password the server knows.

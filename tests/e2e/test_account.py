@@ -49,7 +49,8 @@ def test_finding_settings_and_explained_failures(case, desktop):
                      r"証明書の有効期間: \d{4}-\d\d-\d\d \d\d:\d\d から \d{4}-.* まで \(UTC\)",
                      "TLS 1.2で保護された接続", r"暗号: TLS 1\.2, \S.*", r"\+OK Dovecot.*",
                      "暗号化は「TLS \\(995\\)」にしました: .*", "APOP にも対応していますが.*",
-                     r"サーバーの機能: .*UIDL.*", "UIDL に対応しています: .*", "次に、.*「通信テスト」.*")
+                     r"サーバーの機能: .*UIDL.*", "UIDL に対応しています: .*", "次に、.*「通信テスト」.*",
+                     "証明書は信頼でき、サーバー名とも一致しています。")
         assert not any("ポート 110" in line for line in lines), "995 answered: 110 is not tried"
         # A failed TLS call names its status; every failure is followed by what to do.
         test("%s:%d" % alert.address, "TLSハンドシェイク失敗",

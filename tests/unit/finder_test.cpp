@@ -38,7 +38,8 @@ const FindRow ROWS[] = {
     {"tls_on_995_is_enough",
      {{TLS_OK, "+OK Dovecot ready.\r\n", "+OK\r\nTOP\r\nUIDL\r\nSASL PLAIN\r\n.\r\n", "+OK\r\n"}},
      "CAPA\r\nQUIT\r\n", SECURITY_TLS, 0,
-     {"暗号化は「TLS (995)」にしました", "このサーバーは APOP に対応していません。",
+     {"暗号化は「TLS (995)」にしました", "証明書は信頼でき、サーバー名とも一致しています。",
+      "このサーバーは APOP に対応していません。",
       "サーバーの機能: TOP, UIDL, SASL PLAIN", "UIDL に対応しています"}},
     // The certificate is reported, not a reason to go down to clear text;
     // CAPA refused leaves UIDL unknown.
