@@ -77,7 +77,7 @@ const FindRow ROWS[] = {
      "QUIT\r\nCAPA\r\nQUIT\r\n", SECURITY_NONE, 0, {"暗号化は「なし」"}},
     {"nothing_listening",
      {{REFUSED}, {REFUSED}}, "", -1, -1,
-     {"サーバーはポート 995 にも 110 にも POP3 で応答しませんでした。"}},
+     {"サーバへの接続失敗\r\n■ 結果\r\nサーバーはポート 995 にも 110 にも POP3 で応答しませんでした。"}},
     {"stopped_by_the_user",
      {{"<abort>"}}, "", -1, -1, {"処理を中止しました\r\n"}},
 };
