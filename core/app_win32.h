@@ -10,5 +10,9 @@ enum {
     WM_TRAYNOTIFY = WM_APP + 3     // a mouse message on the tray icon
 };
 
+// The account page's "自動設定" asks the main window, as its test button
+// asks with the tray menu's IDM_CHECK.
+enum { IDM_FIND_SETTINGS = 2004 };
+
 extern HINSTANCE app_instance;
 extern HWND main_window;

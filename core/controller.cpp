@@ -18,6 +18,8 @@
 #include "core/report.h"
 #include "core/sound.h"
 #include "core/text.h"
+#include "pop3/failure_hint.h"
+#include "pop3/finder.h"
 #include "pop3/net.h"
 #include "pop3/session.h"
 #include "pop3/top.h"
@@ -192,6 +194,7 @@ static void retry_or_idle(void)
 
 static void end_test(void)
 {
+    hint_log();
     account_enable_controls(1);
     sheet_enable_buttons(1);
     report_outcome();
@@ -327,6 +330,47 @@ static void retry_wait_tick(void)
     }
 }
 
+// A search for the server's settings runs its attempts in Testing, one
+// session each; the test button's "中止" stops it as it stops a test.
+static bool finding;
+
+static void run_find_attempts(void)
+{
+    while (find_next_attempt()) {
+        session.error_kind = ERROR_NONE;
+        if (net_start() == 0) {
+            enter_state(Testing);
+            return;
+        }
+        net_close();
+        find_attempt_over();
+    }
+    finding = false;
+    find_end();
+    account_enable_controls(1);
+    sheet_enable_buttons(1);
+    enter_state(SettingsOpen);
+}
+
+static void find_attempt_ended(void)
+{
+    net_close();
+    find_attempt_over();
+    run_find_attempts();
+}
+
+void find_settings(void)
+{
+    if (controller.state != SettingsOpen)
+        return;
+    account_enable_controls(0);
+    sheet_enable_buttons(0);
+    log_clear();
+    finding = true;
+    find_begin();
+    run_find_attempts();
+}
+
 // The account page has already stored its fields into the settings.
 static void start_test(void)
 {
@@ -342,18 +386,20 @@ static void start_test(void)
     }
 }
 
-static void testing_tick(void)
-{
-    if (net_timeout_tick() == 1) {
-        net_close();
-        end_test();
-    }
-}
-
 static void test_over(void)
 {
+    if (finding) {
+        find_attempt_ended();
+        return;
+    }
     net_close();
     end_test();
+}
+
+static void testing_tick(void)
+{
+    if (net_timeout_tick() == 1)
+        test_over();
 }
 
 static void abort_test(void)
@@ -361,6 +407,11 @@ static void abort_test(void)
     net_close();
     set_error_text(TEXT_ABORTED);
     session.error_kind = ERROR_ABORTED;
+    if (finding) {
+        find_stop();
+        find_attempt_ended();
+        return;
+    }
     end_test();
 }
 

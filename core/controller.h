@@ -39,6 +39,9 @@ void init_controller(void);
 void enter_startup_wait(void);
 void open_settings(void);
 void toggle_pause(void);
+// The account page's "自動設定": while the sheet is open and no test runs,
+// searches the server for its settings.
+void find_settings(void);
 // The system is about to sleep, or has woken.
 void controller_suspend(void);
 void controller_resume(void);

@@ -151,6 +151,9 @@ static LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wpara
         case IDM_PAUSE:
             toggle_pause();
             return 0;
+        case IDM_FIND_SETTINGS:
+            find_settings();
+            return 0;
         case IDM_EXIT:
             SendMessageA(window, WM_CLOSE, 0, 0);
             return 0;

@@ -23,9 +23,13 @@
 
 #include <wincrypt.h>
 
+#include <stdio.h>
+
+#include "core/wide_win32.h"
 #include "pop3/cert_name.h"
 #include "pop3/cert_win32.h"
 #include "settings/settings.h" // NAME_CAPACITY
+#include "ui/session_log.h"
 
 enum { URL_WAIT_MS = 3000 }; // every fetch of one check together
 
@@ -216,4 +220,39 @@ long cert_judge(PCCERT_CONTEXT certificate, const char* host)
         verdict = CERT_E_CN_NO_MATCH;
     CertFreeCertificateChain(chain);
     return verdict;
+}
+
+enum { FACT_CAPACITY = 256 };
+
+// A name as "CN=mail.example.jp, O=Example", its common name first.
+static void log_name(const char* label, CERT_NAME_BLOB* name)
+{
+    wchar_t wide[FACT_CAPACITY];
+    char text[FACT_CAPACITY * 2], line[sizeof text + 32];
+    if (CertNameToStrW(X509_ASN_ENCODING, name, CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG,
+                       wide, FACT_CAPACITY) <= 1)
+        return;
+    cp932_from_wide(wide, text, sizeof text);
+    snprintf(line, sizeof line, "%s: %s\r\n", label, text);
+    log_append(line);
+}
+
+static void format_date(const FILETIME* time, char* out, size_t capacity)
+{
+    SYSTEMTIME date;
+    if (!FileTimeToSystemTime(time, &date))
+        date = SYSTEMTIME();
+    snprintf(out, capacity, "%04u-%02u-%02u %02u:%02u", date.wYear, date.wMonth, date.wDay,
+             date.wHour, date.wMinute);
+}
+
+void cert_log_facts(PCCERT_CONTEXT certificate)
+{
+    log_name("証明書の対象", &certificate->pCertInfo->Subject);
+    log_name("証明書の発行者", &certificate->pCertInfo->Issuer);
+    char from[32], until[32], line[128];
+    format_date(&certificate->pCertInfo->NotBefore, from, sizeof from);
+    format_date(&certificate->pCertInfo->NotAfter, until, sizeof until);
+    snprintf(line, sizeof line, "証明書の有効期間: %s から %s まで (UTC)\r\n", from, until);
+    log_append(line);
 }

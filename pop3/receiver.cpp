@@ -13,6 +13,7 @@
 #include "pop3/receiver.h"
 
 #include "core/text.h"
+#include "pop3/finder.h"
 #include "pop3/session.h"
 #include "ui/session_log.h"
 
@@ -54,6 +55,12 @@ int pop_receive(const char* data, int length)
         line_buffer[complete] = '\0';
         line_length = 0;
 
+        // A search for the server's settings judges its replies itself.
+        if (pop_conversation == CONVERSATION_FIND) {
+            if (find_handle_line(line_buffer) == POP_STOP)
+                return 0;
+            continue;
+        }
         if (!in_listing()) {
             log_append(line_buffer);
             bool positive = line_buffer[0] == '+' && line_buffer[1] == 'O' && line_buffer[2] == 'K';

@@ -13,6 +13,7 @@
 #include <string.h>
 
 #include "core/text.h"
+#include "pop3/finder.h"
 #include "pop3/md5.h"
 #include "pop3/net.h"
 #include "pop3/receiver.h"
@@ -23,6 +24,7 @@
 
 SessionResult session;
 PopState pop_state = POP_GREETING;
+Conversation pop_conversation = CONVERSATION_CHECK;
 const char STLS_REFUSED_TEXT[] = "サーバーがSTLSを受け付けません";
 
 enum {
@@ -57,7 +59,17 @@ void pop_reset(void)
 
 bool pop_quit_sent(void)
 {
+    if (pop_conversation == CONVERSATION_FIND)
+        return find_quit_sent();
     return pop_state == POP_QUIT_SENT;
+}
+
+void pop_certificate_refused(const char* failure)
+{
+    if (pop_conversation == CONVERSATION_FIND)
+        find_note_certificate(failure);
+    else
+        fail(failure);
 }
 
 static PopStep send_command(const char* command, const char* logged, PopState next)
@@ -113,7 +125,9 @@ static PopStep log_in(void)
 
 void pop_tls_ready(void)
 {
-    if (pop_state == POP_TLS_HANDSHAKE)
+    if (pop_conversation == CONVERSATION_FIND)
+        find_tls_ready();
+    else if (pop_state == POP_TLS_HANDSHAKE)
         log_in();
 }
 

@@ -43,6 +43,11 @@ struct SessionResult {
 extern SessionResult session;
 extern PopState pop_state;
 
+// Which conversation the session holds: a check, or a search for the
+// server's settings (pop3/finder.h), which never logs in.
+enum Conversation { CONVERSATION_CHECK, CONVERSATION_FIND };
+extern Conversation pop_conversation;
+
 enum PopStep {
     POP_CONTINUE, // the next line may follow in the same chunk
     POP_STOP      // a command was sent or the session failed: drop the rest of the chunk
@@ -62,6 +67,10 @@ bool pop_quit_sent(void);
 
 // The handshake that STLS began has succeeded: the login follows.
 void pop_tls_ready(void);
+
+// The server's certificate did not pass, for the reason given: a check
+// fails with it; a search for the server's settings notes it and goes on.
+void pop_certificate_refused(const char* failure);
 
 // Why a check ends when the server answers STLS with anything but "+OK".
 extern const char STLS_REFUSED_TEXT[];

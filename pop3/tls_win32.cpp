@@ -33,13 +33,16 @@
 #include <security.h>
 
 #include <schannel.h> // after security.h
+#include <stdio.h>
 #include <wincrypt.h>
 
 #include "core/text.h"
+#include "core/wide_win32.h"
 #include "pop3/cert_win32.h"
 #include "pop3/receiver.h"
 #include "pop3/session.h"
 #include "pop3/tls.h"
+#include "pop3/tls_status.h"
 #include "settings/settings.h" // NAME_CAPACITY
 #include "ui/session_log.h"
 
@@ -95,6 +98,16 @@ static void fail(const char* text)
     session.error_kind = ERROR_FAILED;
 }
 
+// A call that failed names its status in the log, for whoever reads the
+// log to a helper: "InitializeSecurityContext: SEC_E_ILLEGAL_MESSAGE 0x80090326".
+static void log_status(const char* call, long status)
+{
+    char name[64], line[128];
+    tls_status_text((uint32_t)status, name, sizeof name);
+    snprintf(line, sizeof line, "%s: %s\r\n", call, name);
+    log_append(line);
+}
+
 static bool send_all(const char* bytes, int length)
 {
     while (length > 0) {
@@ -133,6 +146,7 @@ static void keep_extra(const SecBuffer* buffers, int count)
 static bool acquire_credentials(void)
 {
     const DWORD enabled_masks[] = {TLS12_AND_LATER, 0, SP_PROT_TLS1_2_CLIENT};
+    SECURITY_STATUS status = SEC_E_OK;
     for (DWORD enabled : enabled_masks) {
         SCHANNEL_CRED old_record = {};
         old_record.dwVersion = SCHANNEL_CRED_VERSION;
@@ -146,39 +160,67 @@ static bool acquire_credentials(void)
         new_record.cTlsParameters = 1;
         new_record.pTlsParameters = &parameters;
         void* record = enabled ? (void*)&old_record : (void*)&new_record;
-        if (AcquireCredentialsHandleA(NULL, (SEC_CHAR*)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, NULL,
-                                      record, NULL, NULL, &credentials, NULL) == SEC_E_OK) {
+        status = AcquireCredentialsHandleA(NULL, (SEC_CHAR*)UNISP_NAME_A, SECPKG_CRED_OUTBOUND,
+                                           NULL, record, NULL, NULL, &credentials, NULL);
+        if (status == SEC_E_OK) {
             have_credentials = true;
             return true;
         }
     }
+    log_status("AcquireCredentialsHandle", status);
     return false;
 }
 
 // Judges the server's certificate; false, with the reason as the check's
-// text, when it does not pass.
-static bool certificate_passes(void)
+// text, when it does not pass. Its facts are logged after the first
+// handshake only: TLS 1.3 brings session tickets through here again.
+static bool certificate_passes(bool log_facts)
 {
     PCCERT_CONTEXT certificate = NULL;
     HRESULT verdict = CERT_E_UNTRUSTEDROOT;
     if (QueryContextAttributesA(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) ==
             SEC_E_OK &&
         certificate) {
+        if (log_facts)
+            cert_log_facts(certificate);
         verdict = cert_judge(certificate, host_name);
         CertFreeCertificateContext(certificate);
     }
-    if (verdict != 0)
-        fail(verdict == CERT_E_EXPIRED       ? EXPIRED_TEXT
-             : verdict == CERT_E_CN_NO_MATCH ? NAME_MISMATCH_TEXT
-             : verdict == CRYPT_E_REVOKED    ? REVOKED_TEXT
-                                             : UNTRUSTED_TEXT);
-    return verdict == 0;
+    if (verdict != 0) {
+        log_status("証明書の検証", verdict);
+        pop_certificate_refused(verdict == CERT_E_EXPIRED       ? EXPIRED_TEXT
+                                : verdict == CERT_E_CN_NO_MATCH ? NAME_MISMATCH_TEXT
+                                : verdict == CRYPT_E_REVOKED    ? REVOKED_TEXT
+                                                                : UNTRUSTED_TEXT);
+    }
+    return session.error_kind == ERROR_NONE;
+}
+
+// "暗号: TLS 1.2, TLS_ECDHE_RSA_WITH_AES_256_GCM_SHA384". Where the system
+// gives no suite name (older Windows), its number, or the key's strength.
+static void log_cipher(const SecPkgContext_ConnectionInfo& connection)
+{
+    const char* protocol = connection.dwProtocol & SP_PROT_TLS1_3_CLIENT ? "TLS 1.3" : "TLS 1.2";
+    char suite[SZ_ALG_MAX_SIZE * 2] = "";
+    SecPkgContext_CipherInfo cipher = {};
+    cipher.dwVersion = SECPKGCONTEXT_CIPHERINFO_V1;
+    if (QueryContextAttributesA(&context, SECPKG_ATTR_CIPHER_INFO, &cipher) == SEC_E_OK) {
+        cipher.szCipherSuite[SZ_ALG_MAX_SIZE - 1] = L'\0';
+        cp932_from_wide(cipher.szCipherSuite, suite, sizeof suite);
+        if (suite[0] == '\0' && cipher.dwCipherSuite != 0)
+            snprintf(suite, sizeof suite, "0x%04X", (unsigned)cipher.dwCipherSuite);
+    }
+    if (suite[0] == '\0')
+        snprintf(suite, sizeof suite, "%u ビット", (unsigned)connection.dwCipherStrength);
+    char line[sizeof suite + 32];
+    snprintf(line, sizeof line, "暗号: %s, %s\r\n", protocol, suite);
+    log_append(line);
 }
 
 // The handshake is through: the certificate, the version, the record sizes.
 static Step finish_handshake(void)
 {
-    if (!certificate_passes())
+    if (!certificate_passes(true))
         return STEP_OVER;
     SecPkgContext_ConnectionInfo connection = {};
     if (QueryContextAttributesA(&context, SECPKG_ATTR_CONNECTION_INFO, &connection) != SEC_E_OK ||
@@ -191,6 +233,7 @@ static Step finish_handshake(void)
     phase = PHASE_OPEN;
     log_append(connection.dwProtocol & SP_PROT_TLS1_3_CLIENT ? "TLS 1.3で保護された接続\r\n"
                                                              : "TLS 1.2で保護された接続\r\n");
+    log_cipher(connection);
     pop_tls_ready();
     return session.error_kind == ERROR_NONE ? STEP_AGAIN : STEP_OVER;
 }
@@ -218,7 +261,7 @@ static Step finish_renegotiation(void)
 {
     renegotiating = false;
     phase = PHASE_OPEN;
-    if (!certificate_passes())
+    if (!certificate_passes(false))
         return STEP_OVER;
     if (QueryContextAttributesA(&context, SECPKG_ATTR_STREAM_SIZES, &sizes) != SEC_E_OK ||
         sizes.cbHeader + sizes.cbTrailer >= OUTGOING_CAPACITY || !send_held()) {
@@ -264,6 +307,7 @@ static Step handshake_went(SECURITY_STATUS status)
     if (status == SEC_I_CONTINUE_NEEDED)
         return STEP_AGAIN;
     if (status != SEC_E_OK) {
+        log_status("InitializeSecurityContext", status);
         fail(HANDSHAKE_TEXT);
         return STEP_OVER;
     }
@@ -324,6 +368,7 @@ static Step decrypt_step(void)
         return STEP_OVER;
     }
     if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE) {
+        log_status("DecryptMessage", status);
         fail("通信エラー発生");
         return STEP_OVER;
     }
@@ -376,6 +421,8 @@ int tls_begin(uintptr_t socket_handle, const char* host)
     if (status == SEC_I_CONTINUE_NEEDED)
         have_context = true;
     if (!send_token(&out[0]) || status != SEC_I_CONTINUE_NEEDED) {
+        if (status != SEC_I_CONTINUE_NEEDED)
+            log_status("InitializeSecurityContext", status);
         fail(HANDSHAKE_TEXT);
         return -1;
     }

@@ -19,6 +19,7 @@
 #define IDC_ACCOUNT_USEAPOP 1023
 #define IDC_ACCOUNT_LOG 1027
 #define IDC_ACCOUNT_SECURITY 1028
+#define IDC_ACCOUNT_FIND 1029
 
 // Icon page. Browse buttons and path edits are numbered in slot order
 // (popup, normal, check, arrive, error, wait); the previews are not.

@@ -34,8 +34,9 @@ static bool test_running;         // from the test button until the controller e
 
 enum { LOG_UTF8_CAPACITY = 2048 }; // a logged sender and subject, in UTF-16 units
 
-static const int INPUTS[] = {IDC_ACCOUNT_SERVER,   IDC_ACCOUNT_SECURITY, IDC_ACCOUNT_USER,
-                             IDC_ACCOUNT_PASSWORD, IDC_ACCOUNT_USEAPOP,  IDC_ACCOUNT_USEUIDL};
+static const int INPUTS[] = {IDC_ACCOUNT_SERVER,  IDC_ACCOUNT_SECURITY, IDC_ACCOUNT_USER,
+                             IDC_ACCOUNT_PASSWORD, IDC_ACCOUNT_USEAPOP, IDC_ACCOUNT_USEUIDL,
+                             IDC_ACCOUNT_FIND};
 
 // The drop-down list's items, in the order of the Security values.
 static const char* const SECURITY_ITEMS[] = {"なし", "TLS (995)", "STLS (110)"};
@@ -124,6 +125,16 @@ static void on_test_button(HWND page)
     PostMessageA(main_window, WM_COMMAND, IDM_CHECK, 0);
 }
 
+// "自動設定" needs the server box alone; the search runs as a test does,
+// and its "中止" is the test button's.
+static void on_find_button(HWND page)
+{
+    wchar_t server[NAME_CAPACITY];
+    GetDlgItemTextW(page, IDC_ACCOUNT_SERVER, server, NAME_CAPACITY);
+    cp932_from_wide(server, settings.SERVER, sizeof settings.SERVER);
+    PostMessageA(main_window, WM_COMMAND, IDM_FIND_SETTINGS, 0);
+}
+
 static void on_command(HWND page, int id, int code)
 {
     switch (id) {
@@ -147,6 +158,10 @@ static void on_command(HWND page, int id, int code)
     case IDC_ACCOUNT_TEST:
         if (code == BN_CLICKED)
             on_test_button(page);
+        break;
+    case IDC_ACCOUNT_FIND:
+        if (code == BN_CLICKED)
+            on_find_button(page);
         break;
     }
 }
@@ -209,6 +224,15 @@ void account_enable_controls(int enable)
     for (int id : INPUTS)
         EnableWindow(GetDlgItem(account_page, id), enable != 0);
     SetDlgItemTextA(account_page, IDC_ACCOUNT_TEST, enable ? "テスト" : "中止");
+}
+
+void account_show_found(int security, int use_apop)
+{
+    if (!account_page)
+        return;
+    SendDlgItemMessageA(account_page, IDC_ACCOUNT_SECURITY, CB_SETCURSEL, (WPARAM)security, 0);
+    sheet_set_check(account_page, IDC_ACCOUNT_USEAPOP, use_apop);
+    sheet_page_changed(account_page);
 }
 
 void log_append(const char* text)

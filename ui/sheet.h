@@ -14,3 +14,7 @@ void sheet_enable_buttons(int enable);
 // Locks the account page's inputs while a connection test runs; the test
 // button then reads "中止", and "テスト" again afterwards.
 void account_enable_controls(int enable);
+
+// Shows what a search for the server's settings found on the account page:
+// the encryption and APOP choices, as if the user had made them.
+void account_show_found(int security, int use_apop);

@@ -236,6 +236,7 @@ class Behaviour:
     implicit: bool = False
     step: int = 1 << 16
     records: dict = field(default_factory=dict)
+    capa: tuple = None  # CAPA's lines; without them CAPA is refused, as by an older server
 
 
 @dataclass
@@ -434,6 +435,8 @@ class ScriptedPop3:
                 elif verb == "QUIT":
                     state = act(reply(b"+OK bye", close=True))
                     continue
+                elif verb == "CAPA" and behaviour.capa is not None:
+                    answer = b"\r\n".join([b"+OK", *behaviour.capa, b"."])
                 elif logged_in and verb == "STAT":
                     answer = b"+OK %d %d" % (len(sizes), sum(sizes))
                 elif logged_in and verb in ("LIST", "UIDL"):

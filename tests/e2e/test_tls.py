@@ -23,7 +23,10 @@ def test_dovecot_over_tls_and_the_connection_test_log(desktop, mailbox):
     sheet = Sheet(desktop)
     sheet.show(ACCOUNT)
     run_connection_test(sheet, [r"接続先 127\.0\.0\.1:110", r"\+OK Dovecot.*", "STLS",
-                                r"\+OK Begin TLS negotiation now\.", "TLS 1.2で保護された接続",
+                                r"\+OK Begin TLS negotiation now\.",
+                                "証明書の対象: CN=good", "証明書の発行者: CN=ca",
+                                r"証明書の有効期間: \d{4}-\d\d-\d\d \d\d:\d\d から .* まで \(UTC\)",
+                                "TLS 1.2で保護された接続", r"暗号: TLS 1\.2, TLS_\w+.*",
                                 f"USER {mailbox.name}", r"\+OK", r"PASS \*+", r"\+OK Logged in\.",
                                 "STAT", r"\+OK 3 3500", "LIST", r"\+OK .*", "UIDL", r"\+OK", "QUIT",
                                 r"\+OK Logging out\.", "新着メールはありません"])  # the check before took note

@@ -27,6 +27,7 @@ void fakes_reset(void)
     fake.menu_state = -1;
     fake.account_controls_enabled = -1;
     fake.sheet_buttons_enabled = -1;
+    fake.found_security = fake.found_apop = -1;
     fake.popup_enabled = true;
     uidl_free();
     settings_reset();
@@ -69,8 +70,13 @@ int net_start(void)
 {
     fake.net_starts++;
     fake.timeout_ticks = 0;
-    if (fake.net_start_error) {
-        set_error_text(fake.net_start_error);
+    std::string error = fake.net_start_error ? fake.net_start_error : "";
+    if (!fake.start_errors.empty()) {
+        error = fake.start_errors.front();
+        fake.start_errors.erase(fake.start_errors.begin());
+    }
+    if (!error.empty()) {
+        set_error_text(error.c_str());
         session.error_kind = ERROR_FAILED;
         return -1;
     }
@@ -236,6 +242,12 @@ void sheet_enable_buttons(int enable)
 void account_enable_controls(int enable)
 {
     fake.account_controls_enabled = enable;
+}
+
+void account_show_found(int security, int use_apop)
+{
+    fake.found_security = security;
+    fake.found_apop = use_apop;
 }
 
 bool start_mail_program(const char* command)

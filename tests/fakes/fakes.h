@@ -50,12 +50,14 @@ struct FakeWorld {
     int net_starts, net_closes;
     int tls_starts;              // net_start_tls calls: STLS was accepted
     const char* net_start_error; // non-null: net_start fails at once with this text
+    std::vector<std::string> start_errors; // first: one per start in turn, "" to connect
     int timeout_ticks;
 
     // Settings sheet and account page.
     std::function<void()> while_sheet_open; // runs inside sheet_show
     int account_controls_enabled;           // -1 before any call
     int sheet_buttons_enabled;
+    int found_security, found_apop; // what a search showed on the page, -1 before
 
     // Mail program.
     bool mail_program_fails_to_start;

@@ -10,6 +10,7 @@
 #include "settings/settings.h"
 #include "tests/fuzz/fuzz.h"
 #include "ui/session_log.h"
+#include "ui/sheet.h"
 
 Wire wire;
 
@@ -37,6 +38,12 @@ void log_append(const char*)
 }
 
 void log_append_utf8(const char*)
+{
+}
+
+// Searches for a server's settings show what they found on a page the
+// targets do not have.
+void account_show_found(int, int)
 {
 }
 

@@ -19,6 +19,9 @@
 namespace
 {
 
+// A failed test's log ends with its advice; an aborted one's with "処理を中止しました".
+#define ADVICE_TIME_OUT "対処: 暗号化の選択がサーバーのポートと合っているか確かめてください。"
+
 Pop3Peer mailbox(int count, int64_t size_each = 1000)
 {
     Pop3Peer peer;
@@ -393,10 +396,10 @@ const Scenario SCENARIOS[] = {
      "",
      {{"sheet:check+check+check+tick*60",
        "Idle NORMAL 'corvina' starts=2 closes=3 hides=2 minute compacted=1 controls=11 "
-       "log='タイムアウト発生' sheet=[Testing WAIT 'サーバーとの通信中...' starts=1 closes=0 tick "
-       "controls=00 | SettingsOpen ERROR '処理を中止しました' starts=1 tick controls=11 | Testing "
-       "ERROR 'サーバーとの通信中...' starts=2 closes=1 tick controls=00 | SettingsOpen ERROR "
-       "'タイムアウト発生' starts=2 closes=3 tick controls=11]"}}},
+       "log='" ADVICE_TIME_OUT "' sheet=[Testing WAIT 'サーバーとの通信中...' starts=1 closes=0 "
+       "tick controls=00 | SettingsOpen ERROR '処理を中止しました' starts=1 tick controls=11 | "
+       "Testing ERROR 'サーバーとの通信中...' starts=2 closes=1 tick controls=00 | SettingsOpen "
+       "ERROR 'タイムアウト発生' starts=2 closes=3 tick controls=11 log='" ADVICE_TIME_OUT "']"}}},
     // The sheet closed under a running test: the test goes with it, and what
     // its server would still send is never taken as seen.
     {"sheet_closed_during_a_connection_test",
@@ -416,9 +419,9 @@ const Scenario SCENARIOS[] = {
      "",
      {{"sheet:no-password+check",
        "Idle NORMAL 'corvina' starts=0 closes=1 hides=2 minute compacted=1 controls=11 "
-       "log='ﾊﾟｽﾜｰﾄﾞを設定してください。' sheet=[SettingsOpen WAIT '起動時ウェイト中...' starts=0 "
-       "tick | SettingsOpen ERROR 'ﾊﾟｽﾜｰﾄﾞを設定してください。' starts=0 closes=1 tick "
-       "controls=11]"}}},
+       "log='対処: 「アカウント設定」でパスワードを入れてください。' sheet=[SettingsOpen WAIT "
+       "'起動時ウェイト中...' starts=0 tick | SettingsOpen ERROR 'ﾊﾟｽﾜｰﾄﾞを設定してください。' "
+       "starts=0 closes=1 tick controls=11 log='対処: 「アカウント設定」でパスワードを入れてください。']"}}},
     // Sleep: a check in flight is dropped without a word and runs again after
     // the start-up wait on waking; time asleep counts towards the interval.
     {"suspend_during_a_check",
