@@ -3,6 +3,11 @@
 
 #include "core/file_replace.h"
 
+FILE* file_open(const char* path, const char* mode)
+{
+    return fopen(path, mode);
+}
+
 int file_replace(FILE* temp, const char* temp_path, const char* path)
 {
     bool written = fflush(temp) == 0 && fsync(fileno(temp)) == 0;

@@ -4,13 +4,30 @@
 #include <stdio.h>
 
 #include "core/file_replace.h"
+#include "core/wide_win32.h"
+
+enum { MODE_MAX = 7 };
+
+FILE* file_open(const char* path, const char* mode)
+{
+    wchar_t wide_path[MAX_PATH + 1];
+    wchar_t wide_mode[MODE_MAX + 1];
+    wide_from_cp932(path, wide_path, MAX_PATH + 1);
+    wide_from_cp932(mode, wide_mode, MODE_MAX + 1);
+    return _wfopen(wide_path, wide_mode);
+}
 
 int file_replace(FILE* temp, const char* temp_path, const char* path)
 {
+    wchar_t wide_temp_path[MAX_PATH + 1];
+    wchar_t wide_path[MAX_PATH + 1];
+    wide_from_cp932(temp_path, wide_temp_path, MAX_PATH + 1);
+    wide_from_cp932(path, wide_path, MAX_PATH + 1);
     bool written = fflush(temp) == 0 && _commit(_fileno(temp)) == 0;
     written = fclose(temp) == 0 && written;
-    if (written && MoveFileExA(temp_path, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (written && MoveFileExW(wide_temp_path, wide_path,
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return 0;
-    DeleteFileA(temp_path);
+    DeleteFileW(wide_temp_path);
     return -1;
 }

@@ -1,6 +1,9 @@
-// INI key I/O without the Windows profile functions, for the native build.
+// INI key I/O of our own. The Windows profile functions pass a file's bytes
+// through the system's ANSI code page, which loses the program's code page
+// 932 where that is UTF-8, and read the path the same way; this reader and
+// writer keeps every byte on any system and any build.
 //
-// It keeps their rules: lines are trimmed of white space; "[name]" opens a
+// It keeps the profile functions' rules: lines are trimmed of white space; "[name]" opens a
 // section; "key=value" lines belong to the section above them; section and
 // key names compare without case; the first section of a name is the one
 // used; a value enclosed whole in one pair of quotes loses them; an integer
@@ -12,6 +15,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "core/file_replace.h"
 #include "settings/ini.h"
 
 enum {
@@ -41,7 +45,7 @@ struct KeyPlace {
 static bool read_file(const char* path)
 {
     file_length = 0;
-    FILE* file = fopen(path, "rb");
+    FILE* file = file_open(path, "rb");
     if (!file)
         return true;
     file_length = fread(file_text, 1, sizeof file_text, file);
@@ -254,7 +258,7 @@ void ini_write_text(const char* path, const char* section, const char* key, cons
     if (written_overflow)
         return;
 
-    FILE* file = fopen(path, "wb");
+    FILE* file = file_open(path, "wb");
     if (!file)
         return;
     fwrite(written, 1, written_length, file);

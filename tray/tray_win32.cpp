@@ -11,6 +11,7 @@
 
 #include "core/app_win32.h"
 #include "core/text.h"
+#include "core/wide_win32.h"
 #include "res/resource.h"
 #include "settings/settings.h"
 #include "tray/tray.h"
@@ -19,10 +20,11 @@
 HICON state_icons[ICON_SLOT_COUNT];
 int shell_version;
 
-static NOTIFYICONDATAA tray_record;
+static NOTIFYICONDATAW tray_record;
 static IconSlot shown_slot;
 
 enum { TRAY_ICON_ID = 1, TIP_MAX = 63, BALLOON_TEXT_MAX = 255, BALLOON_TITLE_MAX = 63 };
+static char tip_shown[TIP_MAX + 1]; // as the program gave it, cut; the record holds it wide
 
 static const int ICON_RESOURCES[ICON_SLOT_COUNT] = {IDI_CORVINA, IDI_NORMAL,  IDI_CHECK,
                                                     IDI_ARRIVE,  IDI_FAILURE, IDI_WAIT};
@@ -42,7 +44,7 @@ int icon_size(IconSlot slot)
 int query_shell_version(void)
 {
     int version = 400;
-    HMODULE shell = LoadLibraryA("shell32.dll");
+    HMODULE shell = LoadLibraryW(L"shell32.dll");
     if (!shell)
         return version;
     DLLGETVERSIONPROC get_version =
@@ -66,7 +68,7 @@ void load_default_icons(void)
 {
     for (int slot = 0; slot < ICON_SLOT_COUNT; slot++) {
         int size = icon_size((IconSlot)slot);
-        replace_icon(slot, (HICON)LoadImageA(app_instance, MAKEINTRESOURCEA(ICON_RESOURCES[slot]),
+        replace_icon(slot, (HICON)LoadImageW(app_instance, MAKEINTRESOURCEW(ICON_RESOURCES[slot]),
                                              IMAGE_ICON, size, size, LR_DEFAULTSIZE));
     }
 }
@@ -79,8 +81,10 @@ void load_custom_icons(void)
         if (file[0] == '\0')
             continue;
         int size = icon_size((IconSlot)slot);
+        wchar_t path[MAX_PATH + 1];
+        wide_from_cp932(file, path, MAX_PATH + 1);
         HICON icon =
-            (HICON)LoadImageA(NULL, file, IMAGE_ICON, size, size, LR_LOADFROMFILE | LR_DEFAULTSIZE);
+            (HICON)LoadImageW(NULL, path, IMAGE_ICON, size, size, LR_LOADFROMFILE | LR_DEFAULTSIZE);
         if (icon)
             replace_icon(slot, icon);
     }
@@ -98,18 +102,19 @@ void free_icons(void)
 static BOOL send_record(DWORD action, UINT flags)
 {
     tray_record.uFlags = flags;
-    return Shell_NotifyIconA(action, &tray_record);
+    return Shell_NotifyIconW(action, &tray_record);
 }
 
 int tray_add(HICON icon)
 {
-    tray_record = NOTIFYICONDATAA();
-    tray_record.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    tray_record = NOTIFYICONDATAW();
+    tray_record.cbSize = NOTIFYICONDATAW_V1_SIZE;
     tray_record.hWnd = main_window;
     tray_record.uID = TRAY_ICON_ID;
     tray_record.uCallbackMessage = WM_TRAYNOTIFY;
     tray_record.hIcon = icon;
-    text_copy(tray_record.szTip, TIP_MAX + 1, "corvina");
+    text_copy(tip_shown, TIP_MAX + 1, "corvina");
+    wide_from_cp932(tip_shown, tray_record.szTip, TIP_MAX + 1);
 
     // A busy shell answers with a time-out although it may have taken the
     // icon; a modify tells whether it did. A refusal that sets no error must
@@ -124,7 +129,7 @@ int tray_add(HICON icon)
         if (send_record(NIM_MODIFY, NIF_MESSAGE | NIF_ICON | NIF_TIP))
             return 0;
     }
-    MessageBoxA(main_window, "corvinaのエラー\r\nアイコンの登録ができませんでした。\r\n",
+    message_box(main_window, "corvinaのエラー\r\nアイコンの登録ができませんでした。\r\n",
                 "corvina : エラー発生", MB_ICONERROR);
     return -1;
 }
@@ -143,21 +148,22 @@ IconSlot tray_icon_shown(void)
 
 const char* tray_tip_shown(void)
 {
-    return tray_record.szTip;
+    return tip_shown;
 }
 
 void tray_set_tip(const char* text)
 {
     if (!text)
         return;
-    strncpy(tray_record.szTip, text, TIP_MAX);
-    tray_record.szTip[TIP_MAX] = '\0';
+    strncpy(tip_shown, text, TIP_MAX);
+    tip_shown[TIP_MAX] = '\0';
     for (int i = 0; i < TIP_MAX; i++) {
-        if (tray_record.szTip[i] == '\r' || tray_record.szTip[i] == '\n') {
-            tray_record.szTip[i] = '\0';
+        if (tip_shown[i] == '\r' || tip_shown[i] == '\n') {
+            tip_shown[i] = '\0';
             break;
         }
     }
+    wide_from_cp932(tip_shown, tray_record.szTip, TIP_MAX + 1);
     send_record(NIM_MODIFY, NIF_TIP);
 }
 
@@ -168,24 +174,35 @@ void tray_readd(void)
 
 void tray_remove(void)
 {
-    Shell_NotifyIconA(NIM_DELETE, &tray_record);
+    Shell_NotifyIconW(NIM_DELETE, &tray_record);
 }
 
 // A separate second-version record: the balloon is never part of what
 // tray_readd sends again.
 void tray_balloon(const char* text)
 {
+    char cut[BALLOON_TEXT_MAX + 1];
+    text_copy(cut, sizeof cut, text);
+    wchar_t wide[BALLOON_TEXT_MAX + 1];
+    wide_from_cp932(cut, wide, BALLOON_TEXT_MAX + 1);
+    tray_balloon_wide(wide);
+}
+
+void tray_balloon_wide(const wchar_t* text)
+{
     if (shell_version < 500)
         return;
-    NOTIFYICONDATAA balloon = {};
-    balloon.cbSize = NOTIFYICONDATAA_V2_SIZE;
+    NOTIFYICONDATAW balloon = {};
+    balloon.cbSize = NOTIFYICONDATAW_V2_SIZE;
     balloon.hWnd = main_window;
     balloon.uID = TRAY_ICON_ID;
     balloon.uFlags = NIF_INFO;
     balloon.uCallbackMessage = WM_TRAYNOTIFY;
-    text_copy(balloon.szInfo, BALLOON_TEXT_MAX + 1, text);
-    text_copy(balloon.szInfoTitle, BALLOON_TITLE_MAX + 1, "新着メールがあります");
+    lstrcpynW(balloon.szInfo, text, BALLOON_TEXT_MAX + 1);
+    if (IS_HIGH_SURROGATE(balloon.szInfo[BALLOON_TEXT_MAX - 1]))
+        balloon.szInfo[BALLOON_TEXT_MAX - 1] = L'\0'; // half a character is none
+    wide_from_cp932("新着メールがあります", balloon.szInfoTitle, BALLOON_TITLE_MAX + 1);
     balloon.uTimeout = 30000;
     balloon.dwInfoFlags = NIIF_INFO;
-    Shell_NotifyIconA(NIM_MODIFY, &balloon);
+    Shell_NotifyIconW(NIM_MODIFY, &balloon);
 }

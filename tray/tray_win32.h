@@ -27,3 +27,7 @@ int icon_size(IconSlot slot);
 int tray_add(HICON icon);
 void tray_readd(void);
 void tray_remove(void);
+
+// The new-mail balloon with a text already in UTF-16, cut to what the shell
+// takes without splitting a character; tray_balloon converts the program's.
+void tray_balloon_wide(const wchar_t* text);
