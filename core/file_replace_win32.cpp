@@ -25,8 +25,8 @@ int file_replace(FILE* temp, const char* temp_path, const char* path)
     wide_from_cp932(path, wide_path, MAX_PATH + 1);
     bool written = fflush(temp) == 0 && _commit(_fileno(temp)) == 0;
     written = fclose(temp) == 0 && written;
-    if (written && MoveFileExW(wide_temp_path, wide_path,
-                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (written &&
+        MoveFileExW(wide_temp_path, wide_path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return 0;
     DeleteFileW(wide_temp_path);
     return -1;

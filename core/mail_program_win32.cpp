@@ -26,8 +26,8 @@ bool start_mail_program(const char* command)
         return false;
     wchar_t wide_command_line[COMMAND_LINE_CAPACITY];
     wide_from_cp932(command_line, wide_command_line, COMMAND_LINE_CAPACITY);
-    return CreateProcessW(NULL, wide_command_line, NULL, NULL, FALSE, NORMAL_PRIORITY_CLASS, NULL, NULL,
-                          &startup, &mail_process) != 0;
+    return CreateProcessW(NULL, wide_command_line, NULL, NULL, FALSE, NORMAL_PRIORITY_CLASS, NULL,
+                          NULL, &startup, &mail_process) != 0;
 }
 
 // A failed wait counts as the end of the program.

@@ -26,9 +26,8 @@ static int whole_characters(UINT code_page, const char* text, int limit)
 {
     int length = 0;
     while (length < limit && text[length] != '\0') {
-        int size = code_page == CP_SHIFT_JIS && IsDBCSLeadByteEx(CP_SHIFT_JIS, (BYTE)text[length])
-                       ? 2
-                       : 1;
+        int size =
+            code_page == CP_SHIFT_JIS && IsDBCSLeadByteEx(CP_SHIFT_JIS, (BYTE)text[length]) ? 2 : 1;
         if (size == 2 && (length + 1 >= limit || text[length + 1] == '\0'))
             break;
         length += size;
@@ -43,9 +42,8 @@ static int wide_from(UINT code_page, const char* text, wchar_t* out, int capacit
 {
     // Longer than any field: what fits of the first part.
     int bytes = whole_characters(code_page, text, WHOLE_CAPACITY / 2);
-    int length = bytes == 0 ? 0
-                            : MultiByteToWideChar(code_page, 0, text, bytes, whole,
-                                                  WHOLE_CAPACITY - 1);
+    int length =
+        bytes == 0 ? 0 : MultiByteToWideChar(code_page, 0, text, bytes, whole, WHOLE_CAPACITY - 1);
     return cut_wide(whole, length, out, capacity);
 }
 

@@ -44,7 +44,7 @@ int icon_size(IconSlot slot)
 int query_shell_version(void)
 {
     int version = 400;
-    HMODULE shell = LoadLibraryW(L"shell32.dll");
+    HMODULE shell = LoadLibraryA("shell32.dll");
     if (!shell)
         return version;
     DLLGETVERSIONPROC get_version =
@@ -68,7 +68,7 @@ void load_default_icons(void)
 {
     for (int slot = 0; slot < ICON_SLOT_COUNT; slot++) {
         int size = icon_size((IconSlot)slot);
-        replace_icon(slot, (HICON)LoadImageW(app_instance, MAKEINTRESOURCEW(ICON_RESOURCES[slot]),
+        replace_icon(slot, (HICON)LoadImageA(app_instance, MAKEINTRESOURCEA(ICON_RESOURCES[slot]),
                                              IMAGE_ICON, size, size, LR_DEFAULTSIZE));
     }
 }

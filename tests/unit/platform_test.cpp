@@ -26,7 +26,7 @@ TEST(Platform, TextsCrossToWindowsInWholeCharacters)
         const wchar_t* wide;
     } to_windows[] = {
         {"\x87\x40\x87\x5f\xfb\xfc", 8, L"①㍉髙"}, // NEC and IBM extensions
-        {"\x83\x81\x81\x5b\x83", 8, L"メー"},     // a field cut inside a character
+        {"\x83\x81\x81\x5b\x83", 8, L"メー"},      // a field cut inside a character
         {"\x83\x81\x81\x5b\x83\x8b", 3, L"メー"},  // no room for the last
     };
     for (const auto& row : to_windows) {
@@ -45,7 +45,7 @@ TEST(Platform, TextsCrossToWindowsInWholeCharacters)
     } from_windows[] = {
         {L"メール", 7, "\x83\x81\x81\x5b\x83\x8b"},
         {L"メール", 6, "\x83\x81\x81\x5b"}, // the last would not fit whole
-        {L"a\U0001F600b", 8, "a?b"},       // one sign for one character outside the code page
+        {L"a\U0001F600b", 8, "a?b"},        // one sign for one character outside the code page
         {L"ｱ①", 8, "\xb1\x87\x40"},
     };
     for (const auto& row : from_windows) {
