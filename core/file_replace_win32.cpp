@@ -12,7 +12,7 @@ FILE* file_open(const char* path, const char* mode)
 {
     wchar_t wide_path[MAX_PATH + 1];
     wchar_t wide_mode[MODE_MAX + 1];
-    wide_from_cp932(path, wide_path, MAX_PATH + 1);
+    wide_from_path(path, wide_path, MAX_PATH + 1);
     wide_from_cp932(mode, wide_mode, MODE_MAX + 1);
     return _wfopen(wide_path, wide_mode);
 }
@@ -21,8 +21,8 @@ int file_replace(FILE* temp, const char* temp_path, const char* path)
 {
     wchar_t wide_temp_path[MAX_PATH + 1];
     wchar_t wide_path[MAX_PATH + 1];
-    wide_from_cp932(temp_path, wide_temp_path, MAX_PATH + 1);
-    wide_from_cp932(path, wide_path, MAX_PATH + 1);
+    wide_from_path(temp_path, wide_temp_path, MAX_PATH + 1);
+    wide_from_path(path, wide_path, MAX_PATH + 1);
     bool written = fflush(temp) == 0 && _commit(_fileno(temp)) == 0;
     written = fclose(temp) == 0 && written;
     if (written &&

@@ -67,7 +67,7 @@ void main_window_error_box(const char* text, const char* caption)
 static bool ini_file_exists(void)
 {
     wchar_t path[MAX_PATH + 1];
-    wide_from_cp932(ini_path, path, MAX_PATH + 1);
+    wide_from_path(ini_path, path, MAX_PATH + 1);
     DWORD attributes = GetFileAttributesW(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
@@ -233,6 +233,12 @@ static void locate_program(void)
     char program_file[2 * MAX_PATH + 1];
     cp932_from_wide(wide_file, program_file, sizeof program_file);
     settings_locate(program_file);
+    // The INI file and uidl.txt live in the program's folder, whatever its name.
+    wchar_t* name = wide_file + lstrlenW(wide_file);
+    while (name > wide_file && name[-1] != L'\\')
+        name--;
+    *name = L'\0';
+    wide_path_alias(wide_file);
 }
 
 // What follows the program's name on the command line, as the C run-time

@@ -1,5 +1,7 @@
 #include "core/wide_win32.h"
 
+#include <string.h>
+
 enum { CP_SHIFT_JIS = 932 };
 
 // Windows' conversions either fit the whole text or fail, so a text is
@@ -92,6 +94,28 @@ int cp932_from_wide(const wchar_t* text, char* out, int capacity)
     }
     out[length] = '\0';
     return length;
+}
+
+enum { ALIAS_MAX = MAX_PATH };
+static wchar_t alias_wide[ALIAS_MAX + 1];
+static char alias_cp932[2 * ALIAS_MAX + 1];
+
+void wide_path_alias(const wchar_t* folder)
+{
+    lstrcpynW(alias_wide, folder, ALIAS_MAX + 1);
+    cp932_from_wide(alias_wide, alias_cp932, sizeof alias_cp932);
+}
+
+int wide_from_path(const char* path, wchar_t* out, int capacity)
+{
+    int prefix = lstrlenA(alias_cp932);
+    if (prefix == 0 || strncmp(path, alias_cp932, (size_t)prefix) != 0)
+        return wide_from_cp932(path, out, capacity);
+    int length = lstrlenW(alias_wide);
+    if (length >= capacity)
+        return wide_from_cp932(path, out, capacity);
+    CopyMemory(out, alias_wide, length * sizeof(wchar_t));
+    return length + wide_from_cp932(path + prefix, out + length, capacity - length);
 }
 
 void window_set_text(HWND window, const char* text)

@@ -21,6 +21,13 @@ int cp932_from_wide(const wchar_t* text, char* out, int capacity);
 // cp932_from_wide writes it; *units is set to its length in UTF-16 units.
 int cp932_character_size(const wchar_t* text, int* units);
 
+// Paths. The program keeps them in code page 932, which cannot hold every
+// name a folder may have (a user's folder named "Hélène", say): the folder's
+// name as Windows gives it is registered with its code page 932 form, and a
+// path that begins with that form reaches Windows with the real name.
+void wide_path_alias(const wchar_t* folder);
+int wide_from_path(const char* path, wchar_t* out, int capacity);
+
 // The longest text a window or control of the program is given or read back.
 enum { WINDOW_TEXT_MAX = 4095 };
 

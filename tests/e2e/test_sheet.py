@@ -126,8 +126,9 @@ def test_the_same_texts_and_ini_bytes_under_other_ansi_code_pages(desktop, mailb
     mailbox.add_message(size=900)
     seen = []
     for locale in LOCALES:
-        folder = desktop.folder / "メール①" / locale  # paths outside ASCII, read as UTF-16
-        texts = {"MAILER": windows_path(folder / "ﾒｰﾗｰ髙.exe"), "SOUND_FILE": "C:\\音\\着信.wav"}
+        # The program's folder, named partly outside code page 932 (é).
+        folder = desktop.folder / "Hélène-メール①" / locale
+        texts = {"MAILER": "C:\\メール\\ﾒｰﾗｰ髙.exe", "SOUND_FILE": "C:\\音\\着信.wav"}
         app = Corvina(desktop, folder).start(
             dovecot_settings(mailbox, USEUIDL=1, USE_BALOON=1, **texts), locale=locale)
         tip = tray_shows(probe, "1 通のメール (900 バイト)", ARRIVE)["tip"]
