@@ -2,15 +2,16 @@
 # Runs a Windows program under wine64 in the build tree's own prefix.
 # usage: wine-run.sh PREFIX PROGRAM [ARGUMENTS...]
 #
-# The Japanese locale makes Wine's ANSI code page 932, which every text of
-# the program is written in. The prefix is made once, under a lock, by the
+# The Japanese locale makes Wine's ANSI code page 932, the program's own;
+# CORVINA_LANG names another (with LOCPATH where it was made) to show that
+# the program's texts do not depend on it. The prefix is made once, under a lock, by the
 # first program that needs it. The dialogs ask for "ＭＳ Ｐゴシック", and
 # Wine's own (the property sheet's frame) for "MS UI Gothic"; Wine lacks
 # both. IPA P Gothic has the same metrics, so texts fit as on Windows.
 prefix=$1
 shift
 export WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all
-export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+export LANG=${CORVINA_LANG:-ja_JP.UTF-8} LC_ALL=${CORVINA_LANG:-ja_JP.UTF-8}
 # No Mono or Gecko installer prompts: nothing here needs them.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -f "$prefix/.made" ]; then

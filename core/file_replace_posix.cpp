@@ -3,6 +3,11 @@
 
 #include "core/file_replace.h"
 
+FILE* file_open(const char* path, const char* mode)
+{
+    return fopen(path, mode);
+}
+
 int file_replace(FILE* temp, const char* temp_path, const char* path)
 {
     bool written = fflush(temp) == 0 && fsync(fileno(temp)) == 0;
@@ -16,4 +21,9 @@ int file_replace(FILE* temp, const char* temp_path, const char* path)
 int file_move_over(const char* from, const char* to)
 {
     return rename(from, to) == 0 ? 0 : -1;
+}
+
+int file_remove(const char* path)
+{
+    return remove(path) == 0 ? 0 : -1;
 }

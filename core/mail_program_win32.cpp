@@ -10,6 +10,7 @@
 
 #include "core/env.h"
 #include "core/mail_program.h"
+#include "core/wide_win32.h"
 
 enum {
     COMMAND_LINE_CAPACITY = 781,
@@ -27,8 +28,8 @@ bool start_mail_program(const char* command)
 {
     if (command[0] == '\0')
         return false;
-    STARTUPINFOA startup;
-    GetStartupInfoA(&startup);
+    STARTUPINFOW startup;
+    GetStartupInfoW(&startup);
     startup.cb = sizeof startup;
     mail_process = PROCESS_INFORMATION();
 
@@ -36,8 +37,10 @@ bool start_mail_program(const char* command)
     char command_line[COMMAND_LINE_CAPACITY];
     if (env_expand(command, command_line, sizeof command_line) != 0)
         return false;
-    return CreateProcessA(NULL, command_line, NULL, NULL, FALSE, NORMAL_PRIORITY_CLASS, NULL, NULL,
-                          &startup, &mail_process) != 0;
+    wchar_t wide_command_line[COMMAND_LINE_CAPACITY];
+    wide_from_cp932(command_line, wide_command_line, COMMAND_LINE_CAPACITY);
+    return CreateProcessW(NULL, wide_command_line, NULL, NULL, FALSE, NORMAL_PRIORITY_CLASS, NULL,
+                          NULL, &startup, &mail_process) != 0;
 }
 
 // A string value of the key, NUL-terminated; false when missing or empty.

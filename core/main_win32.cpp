@@ -13,6 +13,7 @@
 #include "core/controller.h"
 #include "core/mail_program.h"
 #include "core/main_window.h"
+#include "core/wide_win32.h"
 #include "pop3/net.h"
 #include "pop3/uidl_store.h"
 #include "res/resource.h"
@@ -26,13 +27,16 @@
 HINSTANCE app_instance;
 HWND main_window;
 
-static const char MUTEX_NAME[] = "CORVINA IS ALREADY RUNNING!";
-static const char CLASS_NAME[] = "corvinaClass";
-static const char WINDOW_TITLE[] = "corvina";
+static const wchar_t MUTEX_NAME[] = L"CORVINA IS ALREADY RUNNING!";
+static const wchar_t CLASS_NAME[] = L"corvinaClass";
+static const wchar_t WINDOW_TITLE[] = L"corvina";
+
+// The longest command line Windows passes, in bytes of code page 932.
+enum { COMMAND_LINE_CAPACITY = 2 * 32768 };
 
 static HANDLE single_instance_mutex;
 static UINT taskbar_created_message;
-static OSVERSIONINFOA os_version;
+static OSVERSIONINFOW os_version;
 
 unsigned main_window_set_timer(unsigned id, unsigned milliseconds)
 {
@@ -58,12 +62,14 @@ void heap_compact(void)
 
 void main_window_error_box(const char* text, const char* caption)
 {
-    MessageBoxA(main_window, text, caption, MB_OK | MB_ICONERROR | MB_TOPMOST);
+    message_box(main_window, text, caption, MB_OK | MB_ICONERROR | MB_TOPMOST);
 }
 
 static bool ini_file_exists(void)
 {
-    DWORD attributes = GetFileAttributesA(ini_path);
+    wchar_t path[MAX_PATH + 1];
+    wide_from_path(ini_path, path, MAX_PATH + 1);
+    DWORD attributes = GetFileAttributesW(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -71,7 +77,7 @@ static bool ini_file_exists(void)
 static bool on_create(HWND window)
 {
     main_window = window;
-    taskbar_created_message = RegisterWindowMessageA("TaskbarCreated");
+    taskbar_created_message = RegisterWindowMessageW(L"TaskbarCreated");
     load_default_icons();
     menu_create();
     if (tray_add(state_icons[WAIT_ICON]) != 0)
@@ -155,7 +161,7 @@ static LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wpara
             find_settings();
             return 0;
         case IDM_EXIT:
-            SendMessageA(window, WM_CLOSE, 0, 0);
+            SendMessageW(window, WM_CLOSE, 0, 0);
             return 0;
         }
         break;
@@ -206,45 +212,74 @@ static LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wpara
         }
         break;
     }
-    return DefWindowProcA(window, message, wparam, lparam);
+    return DefWindowProcW(window, message, wparam, lparam);
 }
 
 static HWND create_main_window(void)
 {
-    WNDCLASSA window_class = {};
+    WNDCLASSW window_class = {};
     window_class.style = CS_HREDRAW | CS_VREDRAW;
     window_class.lpfnWndProc = main_window_proc;
     window_class.hInstance = app_instance;
-    window_class.hIcon = LoadIconA(app_instance, MAKEINTRESOURCEA(IDI_CORVINA));
-    window_class.hCursor = LoadCursorA(NULL, IDC_ARROW);
+    window_class.hIcon = LoadIconW(app_instance, MAKEINTRESOURCEW(IDI_CORVINA));
+    window_class.hCursor = LoadCursorA(NULL, IDC_ARROW); // an id, no text
     window_class.hbrBackground = (HBRUSH)(COLOR_MENU + 1);
     window_class.lpszClassName = CLASS_NAME;
-    if (!RegisterClassA(&window_class))
+    if (!RegisterClassW(&window_class))
         return NULL;
     // Never shown: a zero-size pop-up without the visible style.
-    return CreateWindowExA(0, CLASS_NAME, WINDOW_TITLE, WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT, 0,
+    return CreateWindowExW(0, CLASS_NAME, WINDOW_TITLE, WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT, 0,
                            0, NULL, NULL, app_instance, NULL);
 }
 
 static void locate_program(void)
 {
-    char program_file[MAX_PATH + 1];
-    DWORD length = GetModuleFileNameA(NULL, program_file, MAX_PATH);
-    program_file[length < MAX_PATH ? length : MAX_PATH] = '\0';
+    wchar_t wide_file[MAX_PATH + 1];
+    DWORD length = GetModuleFileNameW(NULL, wide_file, MAX_PATH);
+    wide_file[length < MAX_PATH ? length : MAX_PATH] = L'\0';
+    char program_file[2 * MAX_PATH + 1];
+    cp932_from_wide(wide_file, program_file, sizeof program_file);
     settings_locate(program_file);
+    // The INI file and uidl.txt live in the program's folder, whatever its name.
+    wchar_t* name = wide_file + lstrlenW(wide_file);
+    while (name > wide_file && name[-1] != L'\\')
+        name--;
+    *name = L'\0';
+    wide_path_alias(wide_file);
 }
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int)
+// What follows the program's name on the command line, as the C run-time
+// finds it for WinMain: a quoted name runs to its closing quote.
+static const char* read_command_line(void)
+{
+    static char command_line[COMMAND_LINE_CAPACITY];
+    const wchar_t* text = GetCommandLineW();
+    if (*text == L'"') {
+        for (text++; *text != L'\0' && *text != L'"'; text++) {
+        }
+        if (*text == L'"')
+            text++;
+    } else {
+        while (*text != L'\0' && *text != L' ' && *text != L'\t')
+            text++;
+    }
+    while (*text == L' ' || *text == L'\t')
+        text++;
+    cp932_from_wide(text, command_line, sizeof command_line);
+    return command_line;
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     // A second copy ends silently, without a window or a message.
     SetLastError(ERROR_SUCCESS);
-    single_instance_mutex = CreateMutexA(NULL, TRUE, MUTEX_NAME);
+    single_instance_mutex = CreateMutexW(NULL, TRUE, MUTEX_NAME);
     if (!single_instance_mutex || GetLastError() != ERROR_SUCCESS)
         return 0;
 
     app_instance = instance;
     os_version.dwOSVersionInfoSize = sizeof os_version;
-    if (!GetVersionExA(&os_version))
+    if (!GetVersionExW(&os_version))
         os_version.dwPlatformId = 0;
     locate_program();
     ini_path_given = false;
@@ -257,7 +292,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int)
     InitCommonControlsEx(&controls);
     net_init();
     settings_reset();
-    parse_command_line(command_line);
+    parse_command_line(read_command_line());
 
     if (!create_main_window())
         return 0;
@@ -265,10 +300,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int)
         uidl_load();
 
     MSG message;
-    while (GetMessageA(&message, NULL, 0, 0) > 0) {
-        if (!IsDialogMessageA(main_window, &message)) {
+    while (GetMessageW(&message, NULL, 0, 0) > 0) {
+        if (!IsDialogMessageW(main_window, &message)) {
             TranslateMessage(&message);
-            DispatchMessageA(&message);
+            DispatchMessageW(&message);
         }
     }
     return (int)message.wParam;

@@ -3,8 +3,11 @@
 #include <mmsystem.h>
 
 #include "core/sound.h"
+#include "core/wide_win32.h"
 
 void sound_play(const char* file)
 {
-    PlaySoundA(file, NULL, SND_ASYNC | SND_FILENAME);
+    wchar_t path[MAX_PATH + 1];
+    wide_from_cp932(file, path, MAX_PATH + 1);
+    PlaySoundW(path, NULL, SND_ASYNC | SND_FILENAME);
 }

@@ -72,7 +72,7 @@ void uidl_load(void)
 
     char path[PATH_CAPACITY];
     file_path(path, sizeof path, FILE_NAME);
-    FILE* file = fopen(path, "rb");
+    FILE* file = file_open(path, "rb");
     if (!file)
         return;
     char line[FILE_READ_UNIT + 1];
@@ -202,7 +202,7 @@ void uidl_save(void)
     char path[PATH_CAPACITY], temp_path[PATH_CAPACITY];
     file_path(path, sizeof path, FILE_NAME);
     file_path(temp_path, sizeof temp_path, TEMP_NAME);
-    FILE* temp = fopen(temp_path, "wb");
+    FILE* temp = file_open(temp_path, "wb");
     if (!temp)
         return;
     const UidlGeneration* ids = seen();

@@ -1,6 +1,9 @@
-// INI key I/O without the Windows profile functions, for the native build.
+// INI key I/O of our own. The Windows profile functions pass a file's bytes
+// through the system's ANSI code page, which loses the program's code page
+// 932 where that is UTF-8, and read the path the same way; this reader and
+// writer keeps every byte on any system and any build.
 //
-// It keeps their rules: lines are trimmed of white space; "[name]" opens a
+// It keeps the profile functions' rules: lines are trimmed of white space; "[name]" opens a
 // section; "key=value" lines belong to the section above them; section and
 // key names compare without case; the first section of a name is the one
 // used; a value enclosed whole in one pair of quotes loses them; an integer
@@ -12,10 +15,9 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
 
+#include "core/file_replace.h"
 #include "settings/ini.h"
-#include "settings/save_result.h"
 
 enum {
     INI_FILE_MAX = 64 * 1024, // a larger file is read up to here and never written
@@ -44,7 +46,7 @@ struct KeyPlace {
 static bool read_file(const char* path)
 {
     file_length = 0;
-    FILE* file = fopen(path, "rb");
+    FILE* file = file_open(path, "rb");
     if (!file)
         return true;
     file_length = fread(file_text, 1, sizeof file_text, file);
@@ -261,38 +263,9 @@ int ini_write_text(const char* path, const char* section, const char* key, const
         return -1;
     }
 
-    FILE* file = fopen(path, "wb");
+    FILE* file = file_open(path, "wb");
     if (!file)
         return -1;
     bool whole = fwrite(written, 1, written_length, file) == written_length;
     return fclose(file) == 0 && whole ? 0 : -1;
-}
-
-// The owner's write bit stands for the read-only mark: root ignores it, the
-// program does not.
-int ini_write_refusal(const char* path)
-{
-    struct stat status;
-    if (stat(path, &status) != 0)
-        return 0;
-    if (S_ISDIR(status.st_mode))
-        return SAVE_IS_FOLDER;
-    return status.st_mode & S_IWUSR ? 0 : SAVE_READ_ONLY;
-}
-
-int ini_last_failure(void)
-{
-    switch (errno) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return SAVE_DENIED;
-    case ENOENT:
-    case ENOTDIR:
-        return SAVE_NO_FOLDER;
-    case ENOSPC:
-        return SAVE_DISK_FULL;
-    default:
-        return SAVE_FAILED;
-    }
 }

@@ -14,6 +14,7 @@
 // it was, and says why.
 #include "settings/settings.h"
 
+#include <errno.h>
 #include <stddef.h>
 #include <stdio.h>
 #include <string.h>
@@ -221,11 +222,11 @@ void settings_first_start(void)
 // The file as it is (nothing, when there is none yet) into a new file at copy.
 static int copy_file(const char* path, const char* copy)
 {
-    FILE* to = fopen(copy, "wb");
+    FILE* to = file_open(copy, "wb");
     if (!to)
         return -1;
     bool copied = true;
-    if (FILE* from = fopen(path, "rb")) {
+    if (FILE* from = file_open(path, "rb")) {
         char chunk[COPY_CHUNK];
         size_t count;
         while (copied && (count = fread(chunk, 1, sizeof chunk, from)) > 0)
@@ -267,6 +268,7 @@ static int write_keys(const char* path)
 
 int settings_save(void)
 {
+    errno = 0; // a file too large for the writer is told by errno alone
     int result = ini_write_refusal(ini_path);
     if (result != SAVE_DONE)
         return result;
@@ -281,7 +283,7 @@ int settings_save(void)
     if (copy_file(ini_path, copy) != 0 || write_keys(copy) != 0 ||
         file_move_over(copy, ini_path) != 0) {
         result = ini_last_failure(); // before the removal below can change it
-        remove(copy);
+        file_remove(copy);
         return result;
     }
     settings_applied = 0;

@@ -4,7 +4,10 @@
 #include <windows.h>
 
 #include "core/app_win32.h"
+#include "core/wide_win32.h"
 #include "tray/menu.h"
+
+enum { ITEM_TEXT_MAX = 31 };
 
 static HMENU tray_menu;
 static bool menu_open; // the tray keeps sending clicks while the menu tracks
@@ -26,13 +29,15 @@ void menu_create(void)
         return;
     UINT position = 0;
     for (const auto& item : ITEMS) {
-        MENUITEMINFOA info = {};
+        wchar_t text[ITEM_TEXT_MAX + 1];
+        wide_from_cp932(item.text, text, ITEM_TEXT_MAX + 1);
+        MENUITEMINFOW info = {};
         info.cbSize = sizeof info;
         info.fMask = MIIM_ID | MIIM_TYPE;
         info.fType = MFT_STRING;
         info.wID = item.id;
-        info.dwTypeData = (char*)item.text;
-        InsertMenuItemA(tray_menu, position++, TRUE, &info);
+        info.dwTypeData = text;
+        InsertMenuItemW(tray_menu, position++, TRUE, &info);
     }
 }
 
@@ -51,16 +56,18 @@ static void enable_item(UINT id, bool enable)
 // With a text the check item's type and state are set, without one its state only.
 static void set_check_item(const char* text, bool enable)
 {
-    MENUITEMINFOA info = {};
+    wchar_t wide[ITEM_TEXT_MAX + 1];
+    MENUITEMINFOW info = {};
     info.cbSize = sizeof info;
     info.fMask = MIIM_STATE;
     info.fState = enable ? MFS_ENABLED : MFS_GRAYED;
     if (text) {
+        wide_from_cp932(text, wide, ITEM_TEXT_MAX + 1);
         info.fMask |= MIIM_TYPE;
         info.fType = MFT_STRING;
-        info.dwTypeData = (char*)text;
+        info.dwTypeData = wide;
     }
-    SetMenuItemInfoA(tray_menu, IDM_CHECK, FALSE, &info);
+    SetMenuItemInfoW(tray_menu, IDM_CHECK, FALSE, &info);
 }
 
 void menu_update_for_state(CheckState state)
@@ -99,11 +106,11 @@ void menu_set_paused(bool paused)
 {
     if (!tray_menu)
         return;
-    MENUITEMINFOA info = {};
+    MENUITEMINFOW info = {};
     info.cbSize = sizeof info;
     info.fMask = MIIM_STATE;
     info.fState = paused ? MFS_CHECKED : 0;
-    SetMenuItemInfoA(tray_menu, IDM_PAUSE, FALSE, &info);
+    SetMenuItemInfoW(tray_menu, IDM_PAUSE, FALSE, &info);
 }
 
 void menu_show(void)
@@ -119,5 +126,5 @@ void menu_show(void)
     TrackPopupMenu(tray_menu, TPM_RIGHTALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, main_window,
                    NULL);
     menu_open = false;
-    PostMessageA(main_window, WM_NULL, 0, 0);
+    PostMessageW(main_window, WM_NULL, 0, 0);
 }

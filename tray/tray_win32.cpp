@@ -20,10 +20,11 @@
 HICON state_icons[ICON_SLOT_COUNT];
 int shell_version;
 
-static NOTIFYICONDATAA tray_record;
+static NOTIFYICONDATAW tray_record;
 static IconSlot shown_slot;
 
 enum { TRAY_ICON_ID = 1, TIP_MAX = 63, BALLOON_TEXT_MAX = 255, BALLOON_TITLE_MAX = 63 };
+static char tip_shown[TIP_MAX + 1]; // as the program gave it, cut; the record holds it wide
 
 static const int ICON_RESOURCES[ICON_SLOT_COUNT] = {IDI_CORVINA, IDI_NORMAL,  IDI_CHECK,
                                                     IDI_ARRIVE,  IDI_FAILURE, IDI_WAIT};
@@ -80,8 +81,10 @@ void load_custom_icons(void)
         if (file[0] == '\0')
             continue;
         int size = icon_size((IconSlot)slot);
+        wchar_t path[MAX_PATH + 1];
+        wide_from_cp932(file, path, MAX_PATH + 1);
         HICON icon =
-            (HICON)LoadImageA(NULL, file, IMAGE_ICON, size, size, LR_LOADFROMFILE | LR_DEFAULTSIZE);
+            (HICON)LoadImageW(NULL, path, IMAGE_ICON, size, size, LR_LOADFROMFILE | LR_DEFAULTSIZE);
         if (icon)
             replace_icon(slot, icon);
     }
@@ -99,18 +102,19 @@ void free_icons(void)
 static BOOL send_record(DWORD action, UINT flags)
 {
     tray_record.uFlags = flags;
-    return Shell_NotifyIconA(action, &tray_record);
+    return Shell_NotifyIconW(action, &tray_record);
 }
 
 int tray_add(HICON icon)
 {
-    tray_record = NOTIFYICONDATAA();
-    tray_record.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    tray_record = NOTIFYICONDATAW();
+    tray_record.cbSize = NOTIFYICONDATAW_V1_SIZE;
     tray_record.hWnd = main_window;
     tray_record.uID = TRAY_ICON_ID;
     tray_record.uCallbackMessage = WM_TRAYNOTIFY;
     tray_record.hIcon = icon;
-    text_copy(tray_record.szTip, TIP_MAX + 1, "corvina");
+    text_copy(tip_shown, TIP_MAX + 1, "corvina");
+    wide_from_cp932(tip_shown, tray_record.szTip, TIP_MAX + 1);
 
     // A busy shell answers with a time-out although it may have taken the
     // icon; a modify tells whether it did. A refusal that sets no error must
@@ -125,7 +129,7 @@ int tray_add(HICON icon)
         if (send_record(NIM_MODIFY, NIF_MESSAGE | NIF_ICON | NIF_TIP))
             return 0;
     }
-    MessageBoxA(main_window, "corvinaのエラー\r\nアイコンの登録ができませんでした。\r\n",
+    message_box(main_window, "corvinaのエラー\r\nアイコンの登録ができませんでした。\r\n",
                 "corvina : エラー発生", MB_ICONERROR);
     return -1;
 }
@@ -144,21 +148,22 @@ IconSlot tray_icon_shown(void)
 
 const char* tray_tip_shown(void)
 {
-    return tray_record.szTip;
+    return tip_shown;
 }
 
 void tray_set_tip(const char* text)
 {
     if (!text)
         return;
-    strncpy(tray_record.szTip, text, TIP_MAX);
-    tray_record.szTip[TIP_MAX] = '\0';
+    strncpy(tip_shown, text, TIP_MAX);
+    tip_shown[TIP_MAX] = '\0';
     for (int i = 0; i < TIP_MAX; i++) {
-        if (tray_record.szTip[i] == '\r' || tray_record.szTip[i] == '\n') {
-            tray_record.szTip[i] = '\0';
+        if (tip_shown[i] == '\r' || tip_shown[i] == '\n') {
+            tip_shown[i] = '\0';
             break;
         }
     }
+    wide_from_cp932(tip_shown, tray_record.szTip, TIP_MAX + 1);
     send_record(NIM_MODIFY, NIF_TIP);
 }
 
@@ -169,13 +174,31 @@ void tray_readd(void)
 
 void tray_remove(void)
 {
-    Shell_NotifyIconA(NIM_DELETE, &tray_record);
+    Shell_NotifyIconW(NIM_DELETE, &tray_record);
+}
+
+// The newest message's sender and subject (UTF-8), when there are any, on a
+// line of their own before the count; they give way so that the count always
+// fits. UTF-16, since a subject may hold what code page 932 cannot.
+void tray_balloon(const char* text, const char* headline)
+{
+    char cut[BALLOON_TEXT_MAX + 1];
+    text_copy(cut, sizeof cut, text);
+    wchar_t count[BALLOON_TEXT_MAX + 1];
+    int count_length = wide_from_cp932(cut, count, BALLOON_TEXT_MAX + 1);
+    wchar_t whole[BALLOON_TEXT_MAX + 1];
+    int length = 0;
+    if (headline[0] != '\0' && count_length < BALLOON_TEXT_MAX) {
+        length = wide_from_utf8(headline, whole, BALLOON_TEXT_MAX - count_length);
+        whole[length++] = L'\n';
+    }
+    lstrcpynW(whole + length, count, BALLOON_TEXT_MAX + 1 - length);
+    tray_balloon_wide(whole);
 }
 
 // A separate second-version record: the balloon is never part of what
-// tray_readd sends again. It goes as UTF-16, since a subject may hold what
-// code page 932 cannot; the count always fits, the headline gives way.
-void tray_balloon(const char* text, const char* headline)
+// tray_readd sends again.
+void tray_balloon_wide(const wchar_t* text)
 {
     if (shell_version < 500)
         return;
@@ -185,14 +208,9 @@ void tray_balloon(const char* text, const char* headline)
     balloon.uID = TRAY_ICON_ID;
     balloon.uFlags = NIF_INFO;
     balloon.uCallbackMessage = WM_TRAYNOTIFY;
-    wchar_t count[BALLOON_TEXT_MAX + 1];
-    int count_length = wide_from_cp932(text, count, BALLOON_TEXT_MAX + 1);
-    int length = 0;
-    if (headline[0] != '\0' && count_length < BALLOON_TEXT_MAX) {
-        length = wide_from_utf8(headline, balloon.szInfo, BALLOON_TEXT_MAX - count_length);
-        balloon.szInfo[length++] = L'\n';
-    }
-    lstrcpynW(balloon.szInfo + length, count, BALLOON_TEXT_MAX + 1 - length);
+    lstrcpynW(balloon.szInfo, text, BALLOON_TEXT_MAX + 1);
+    if (IS_HIGH_SURROGATE(balloon.szInfo[BALLOON_TEXT_MAX - 1]))
+        balloon.szInfo[BALLOON_TEXT_MAX - 1] = L'\0'; // half a character is none
     wide_from_cp932("新着メールがあります", balloon.szInfoTitle, BALLOON_TITLE_MAX + 1);
     balloon.uTimeout = 30000;
     balloon.dwInfoFlags = NIIF_INFO;

@@ -31,3 +31,7 @@ void tray_remove(void);
 // The icon's place on the screen, where the shell can tell (Windows 7 and
 // later); false otherwise.
 bool tray_icon_rect(RECT* rect);
+
+// The new-mail balloon with a text already in UTF-16, cut to what the shell
+// takes without splitting a character; tray_balloon converts the program's.
+void tray_balloon_wide(const wchar_t* text);

@@ -40,11 +40,12 @@ static const int INPUTS[] = {IDC_ACCOUNT_SERVER,  IDC_ACCOUNT_SECURITY, IDC_ACCO
 
 // The drop-down list's items, in the order of the Security values.
 static const char* const SECURITY_ITEMS[] = {"なし", "TLS (995)", "STLS (110)"};
+enum { SECURITY_ITEM_MAX = 15 };
 
 static void set_password_box(HWND page, const char* text)
 {
     setting_password_box = true;
-    SetDlgItemTextA(page, IDC_ACCOUNT_PASSWORD, text);
+    dialog_set_text(page, IDC_ACCOUNT_PASSWORD, text);
     setting_password_box = false;
 }
 
@@ -54,33 +55,35 @@ static void take_typed_password(HWND page)
     if (!settings.password_edited)
         return;
     settings.password_edited = 0;
-    if (GetDlgItemTextA(page, IDC_ACCOUNT_PASSWORD, settings.plain_password,
-                        sizeof settings.plain_password) == 0)
-        settings.plain_password[0] = '\0';
+    dialog_get_text(page, IDC_ACCOUNT_PASSWORD, settings.plain_password,
+                    sizeof settings.plain_password);
 }
 
 static void store_account_fields(HWND page)
 {
-    GetDlgItemTextA(page, IDC_ACCOUNT_SERVER, settings.SERVER, sizeof settings.SERVER);
-    GetDlgItemTextA(page, IDC_ACCOUNT_USER, settings.ACCOUNT, sizeof settings.ACCOUNT);
+    dialog_get_text(page, IDC_ACCOUNT_SERVER, settings.SERVER, sizeof settings.SERVER);
+    dialog_get_text(page, IDC_ACCOUNT_USER, settings.ACCOUNT, sizeof settings.ACCOUNT);
     if (settings.plain_password[0] != '\0')
         password_encode(settings.plain_password, settings.PASSWORD);
     else
         settings.PASSWORD[0] = '\0';
     settings.USEAPOP = sheet_get_check(page, IDC_ACCOUNT_USEAPOP);
     settings.USEUIDL = sheet_get_check(page, IDC_ACCOUNT_USEUIDL);
-    LRESULT security = SendDlgItemMessageA(page, IDC_ACCOUNT_SECURITY, CB_GETCURSEL, 0, 0);
+    LRESULT security = SendDlgItemMessageW(page, IDC_ACCOUNT_SECURITY, CB_GETCURSEL, 0, 0);
     settings.SECURITY = security == CB_ERR ? SECURITY_NONE : (int32_t)security;
 }
 
 static void on_init(HWND page)
 {
-    SetDlgItemTextA(page, IDC_ACCOUNT_SERVER, settings.SERVER);
+    dialog_set_text(page, IDC_ACCOUNT_SERVER, settings.SERVER);
     sheet_limit_text(page, IDC_ACCOUNT_SERVER, NAME_CAPACITY - 1);
-    for (const char* item : SECURITY_ITEMS)
-        SendDlgItemMessageA(page, IDC_ACCOUNT_SECURITY, CB_ADDSTRING, 0, (LPARAM)item);
-    SendDlgItemMessageA(page, IDC_ACCOUNT_SECURITY, CB_SETCURSEL, (WPARAM)settings.SECURITY, 0);
-    SetDlgItemTextA(page, IDC_ACCOUNT_USER, settings.ACCOUNT);
+    for (const char* item : SECURITY_ITEMS) {
+        wchar_t wide[SECURITY_ITEM_MAX + 1];
+        wide_from_cp932(item, wide, SECURITY_ITEM_MAX + 1);
+        SendDlgItemMessageW(page, IDC_ACCOUNT_SECURITY, CB_ADDSTRING, 0, (LPARAM)wide);
+    }
+    SendDlgItemMessageW(page, IDC_ACCOUNT_SECURITY, CB_SETCURSEL, (WPARAM)settings.SECURITY, 0);
+    dialog_set_text(page, IDC_ACCOUNT_USER, settings.ACCOUNT);
     sheet_limit_text(page, IDC_ACCOUNT_USER, NAME_CAPACITY - 1);
     update_password_mask();
     set_password_box(page, settings.password_mask);
@@ -122,7 +125,7 @@ static void on_test_button(HWND page)
     store_account_fields(page);
     if (settings.USEUIDL)
         uidl_load();
-    PostMessageA(main_window, WM_COMMAND, IDM_CHECK, 0);
+    PostMessageW(main_window, WM_COMMAND, IDM_CHECK, 0);
 }
 
 // "自動設定" needs the server box alone; the search runs as a test does,
@@ -195,7 +198,7 @@ INT_PTR CALLBACK account_page_proc(HWND page, UINT message, WPARAM wparam, LPARA
         if (((NMHDR*)lparam)->code == PSN_QUERYCANCEL) {
             // Closing the sheet now would leave the test's session talking to
             // the server behind the controller's back: the test ends first.
-            SetWindowLongPtrA(page, DWLP_MSGRESULT, test_running);
+            SetWindowLongPtrW(page, DWLP_MSGRESULT, test_running);
             return TRUE;
         }
         return FALSE;
@@ -223,7 +226,7 @@ void account_enable_controls(int enable)
     test_running = !enable;
     for (int id : INPUTS)
         EnableWindow(GetDlgItem(account_page, id), enable != 0);
-    SetDlgItemTextA(account_page, IDC_ACCOUNT_TEST, enable ? "テスト" : "中止");
+    dialog_set_text(account_page, IDC_ACCOUNT_TEST, enable ? "テスト" : "中止");
 }
 
 void account_show_found(int security, int use_apop)
@@ -256,5 +259,5 @@ void log_append_utf8(const char* text)
 void log_clear(void)
 {
     if (log_control)
-        SetWindowTextA(log_control, "");
+        SetWindowTextW(log_control, L"");
 }

@@ -12,6 +12,7 @@
 
 #include "core/app_win32.h"
 #include "core/text.h"
+#include "core/wide_win32.h"
 #include "res/sheet_resource.h"
 #include "settings/settings.h"
 #include "tray/tray_win32.h"
@@ -41,9 +42,9 @@ static void on_init(HWND page)
         path_edits[slot] = GetDlgItem(page, IDC_ICON_PATH_FIRST + slot);
         previews[slot] = state_icons[slot] ? CopyIcon(state_icons[slot]) : NULL;
         text_copy(preview_paths[slot], ICON_PATH_READ, settings.icon_file[slot]);
-        SendMessageA(preview_controls[slot], STM_SETICON, (WPARAM)state_icons[slot], 0);
+        SendMessageW(preview_controls[slot], STM_SETICON, (WPARAM)state_icons[slot], 0);
         sheet_limit_text(page, IDC_ICON_PATH_FIRST + slot, PATH_CAPACITY - 1);
-        SetWindowTextA(path_edits[slot], settings.icon_file[slot]);
+        window_set_text(path_edits[slot], settings.icon_file[slot]);
     }
     initialised = true;
 }
@@ -52,20 +53,21 @@ static void on_init(HWND page)
 static void reload_preview(int slot)
 {
     char path[ICON_PATH_READ];
-    if (GetWindowTextA(path_edits[slot], path, sizeof path) == 0)
-        path[0] = '\0';
+    window_get_text(path_edits[slot], path, sizeof path);
     text_copy(preview_paths[slot], ICON_PATH_READ, path);
     IconSlot icon_slot = (IconSlot)slot;
     int size = icon_size(icon_slot);
-    HICON icon =
-        (HICON)LoadImageA(NULL, path, IMAGE_ICON, size, size, LR_LOADFROMFILE | LR_DEFAULTSIZE);
+    wchar_t wide_path[ICON_PATH_READ];
+    wide_from_cp932(path, wide_path, ICON_PATH_READ);
+    HICON icon = (HICON)LoadImageW(NULL, wide_path, IMAGE_ICON, size, size,
+                                   LR_LOADFROMFILE | LR_DEFAULTSIZE);
     if (!icon)
-        icon = (HICON)LoadImageA(app_instance, MAKEINTRESOURCEA(icon_resource(icon_slot)),
+        icon = (HICON)LoadImageW(app_instance, MAKEINTRESOURCEW(icon_resource(icon_slot)),
                                  IMAGE_ICON, size, size, LR_DEFAULTSIZE);
     if (previews[slot])
         DestroyIcon(previews[slot]);
     previews[slot] = icon;
-    SendMessageA(preview_controls[slot], STM_SETICON, (WPARAM)icon, 0);
+    SendMessageW(preview_controls[slot], STM_SETICON, (WPARAM)icon, 0);
 }
 
 static void on_command(HWND page, int id, int code)
@@ -89,7 +91,7 @@ static INT_PTR on_apply(HWND page)
 {
     settings_applied = 1;
     for (int slot = 0; slot < ICON_SLOT_COUNT; slot++) {
-        GetWindowTextA(path_edits[slot], settings.icon_file[slot], PATH_CAPACITY);
+        window_get_text(path_edits[slot], settings.icon_file[slot], PATH_CAPACITY);
         // A path typed and confirmed with Enter never lost the focus: the
         // icon handed over must be the one the stored path names.
         if (strcmp(settings.icon_file[slot], preview_paths[slot]) != 0)

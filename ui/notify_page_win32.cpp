@@ -11,6 +11,7 @@
 
 #include "core/env.h"
 #include "core/sound.h"
+#include "core/wide_win32.h"
 #include "res/sheet_resource.h"
 #include "settings/save_result.h"
 #include "settings/settings.h"
@@ -52,9 +53,9 @@ static void on_init(HWND page)
         EnableWindow(GetDlgItem(page, IDC_NOTIFY_USE_BALLOON), FALSE);
     sheet_set_check(page, IDC_NOTIFY_SHOW_HEADERS, settings.SHOW_HEADERS);
     sheet_set_check(page, IDC_NOTIFY_USE_SOUND, settings.USE_SOUND);
-    SetDlgItemTextA(page, IDC_NOTIFY_SOUND_FILE, settings.SOUND_FILE);
+    dialog_set_text(page, IDC_NOTIFY_SOUND_FILE, settings.SOUND_FILE);
     sheet_limit_text(page, IDC_NOTIFY_SOUND_FILE, PATH_CAPACITY - 1);
-    SetDlgItemTextA(page, IDC_NOTIFY_MAILER, settings.MAILER);
+    dialog_set_text(page, IDC_NOTIFY_MAILER, settings.MAILER);
     sheet_limit_text(page, IDC_NOTIFY_MAILER, PATH_CAPACITY - 1);
     sheet_set_check(page, IDC_NOTIFY_STARTUP, shortcut_exists());
     startup_touched = false;
@@ -76,7 +77,7 @@ static void choose_back_color(HWND page)
     if (sample_brush)
         DeleteObject(sample_brush);
     sample_brush = CreateSolidBrush(back_color);
-    SetWindowTextA(sample, SAMPLE_TEXT); // repaints it
+    window_set_text(sample, SAMPLE_TEXT); // repaints it
     sheet_page_changed(page);
 }
 
@@ -84,7 +85,7 @@ static void choose_text_color(HWND page)
 {
     if (!choose_color(&text_color))
         return;
-    SetWindowTextA(sample, SAMPLE_TEXT);
+    window_set_text(sample, SAMPLE_TEXT);
     sheet_page_changed(page);
 }
 
@@ -104,7 +105,7 @@ static void test_sound(HWND page)
     lock_for_sound_test(page, FALSE);
     char file[PATH_CAPACITY];
     char expanded[PATH_CAPACITY];
-    GetDlgItemTextA(page, IDC_NOTIFY_SOUND_FILE, file, sizeof file);
+    dialog_get_text(page, IDC_NOTIFY_SOUND_FILE, file, sizeof file);
     env_expand(file, expanded, sizeof expanded);
     sound_play(expanded);
     lock_for_sound_test(page, TRUE);
@@ -170,9 +171,9 @@ static void on_command(HWND page, int id, int code)
 static INT_PTR on_apply(HWND page)
 {
     settings_applied = 1;
-    GetDlgItemTextA(page, IDC_NOTIFY_MAILER, settings.MAILER, sizeof settings.MAILER);
+    dialog_get_text(page, IDC_NOTIFY_MAILER, settings.MAILER, sizeof settings.MAILER);
     settings.USE_SOUND = sheet_get_check(page, IDC_NOTIFY_USE_SOUND);
-    GetDlgItemTextA(page, IDC_NOTIFY_SOUND_FILE, settings.SOUND_FILE, sizeof settings.SOUND_FILE);
+    dialog_get_text(page, IDC_NOTIFY_SOUND_FILE, settings.SOUND_FILE, sizeof settings.SOUND_FILE);
     settings.USE_POPUPDLG = sheet_get_check(page, IDC_NOTIFY_USE_POPUP);
     settings.POPUPDLG_TEXT_COLOR = text_color;
     settings.POPUPDLG_BACK_COLOR = back_color;

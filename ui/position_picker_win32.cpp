@@ -137,7 +137,7 @@ static INT_PTR CALLBACK picker_proc(HWND picker, UINT message, WPARAM wparam, LP
         return TRUE;
     case WM_DPICHANGED:
         // Once the dialog manager has scaled the button to the new DPI.
-        PostMessageA(picker, WM_FIT_TO_PICTURE, 0, 0);
+        PostMessageW(picker, WM_FIT_TO_PICTURE, 0, 0);
         return FALSE;
     case WM_FIT_TO_PICTURE:
         fit_to_picture(picker);
@@ -166,6 +166,6 @@ static INT_PTR CALLBACK picker_proc(HWND picker, UINT message, WPARAM wparam, LP
 
 void position_picker_run(HWND page, HWND position_button)
 {
-    DialogBoxParamA(app_instance, MAKEINTRESOURCEA(IDD_POSITION_PICKER), page, picker_proc,
+    DialogBoxParamW(app_instance, MAKEINTRESOURCEW(IDD_POSITION_PICKER), page, picker_proc,
                     (LPARAM)position_button);
 }

@@ -31,7 +31,7 @@
 
 static const char SHEET_CAPTION[] = "corvina のプロパティ";
 static const char VERSION_TEXT[] = "corvina v" CORVINA_VERSION;
-static const char PAGE_CLASS[] = "#32770"; // the dialog class; every page is one
+static const wchar_t PAGE_CLASS[] = L"#32770"; // the dialog class; every page is one
 static const char ERROR_CAPTION[] = "corvina エラー";
 
 enum {
@@ -39,6 +39,7 @@ enum {
     STORING_PAGES = 4, // the About page stores nothing
     ACCOUNT_PAGE = 1,
     CLASS_NAME_CAPACITY = 100,
+    TITLE_MAX = 63,
     FAILURE_TEXT_CAPACITY = 1024
 };
 
@@ -95,8 +96,8 @@ static int CALLBACK sheet_callback(HWND sheet, UINT message, LPARAM)
     if (message == PSCB_INITIALIZED) {
         sheet_window = sheet;
         // No "?" button in the caption: the pages offer no context help.
-        LONG_PTR style = GetWindowLongPtrA(sheet, GWL_EXSTYLE);
-        SetWindowLongPtrA(sheet, GWL_EXSTYLE, style & ~(LONG_PTR)WS_EX_CONTEXTHELP);
+        LONG_PTR style = GetWindowLongPtrW(sheet, GWL_EXSTYLE);
+        SetWindowLongPtrW(sheet, GWL_EXSTYLE, style & ~(LONG_PTR)WS_EX_CONTEXTHELP);
         centre_on_work_area(sheet);
     }
     return 0;
@@ -104,23 +105,27 @@ static int CALLBACK sheet_callback(HWND sheet, UINT message, LPARAM)
 
 int sheet_show(void)
 {
-    PROPSHEETPAGEA pages[PAGE_COUNT];
+    wchar_t titles[PAGE_COUNT][TITLE_MAX + 1];
+    PROPSHEETPAGEW pages[PAGE_COUNT];
     for (int i = 0; i < PAGE_COUNT; i++) {
-        pages[i] = PROPSHEETPAGEA();
+        wide_from_cp932(PAGES[i].title, titles[i], TITLE_MAX + 1);
+        pages[i] = PROPSHEETPAGEW();
         pages[i].dwSize = sizeof pages[i];
         pages[i].dwFlags = PSP_USETITLE;
         pages[i].hInstance = app_instance;
-        pages[i].pszTemplate = MAKEINTRESOURCEA(PAGES[i].template_id);
+        pages[i].pszTemplate = MAKEINTRESOURCEW(PAGES[i].template_id);
         pages[i].pfnDlgProc = PAGES[i].procedure;
-        pages[i].pszTitle = PAGES[i].title;
+        pages[i].pszTitle = titles[i];
     }
-    PROPSHEETHEADERA header = {};
+    wchar_t caption[TITLE_MAX + 1];
+    wide_from_cp932(SHEET_CAPTION, caption, TITLE_MAX + 1);
+    PROPSHEETHEADERW header = {};
     header.dwSize = sizeof header;
     header.dwFlags = PSH_PROPSHEETPAGE | PSH_NOAPPLYNOW | PSH_USEICONID | PSH_USECALLBACK;
     header.hwndParent = NULL; // a top-level window of its own
     header.hInstance = app_instance;
-    header.pszIcon = MAKEINTRESOURCEA(IDI_CORVINA);
-    header.pszCaption = SHEET_CAPTION;
+    header.pszIcon = MAKEINTRESOURCEW(IDI_CORVINA);
+    header.pszCaption = caption;
     header.nPages = PAGE_COUNT;
     header.nStartPage = (UINT)start_page;
     start_page = 0;
@@ -130,7 +135,7 @@ int sheet_show(void)
     settings_applied = 0;
     saved = false;
     memcpy(&snapshot, &settings, sizeof settings);
-    INT_PTR result = PropertySheetA(&header);
+    INT_PTR result = PropertySheetW(&header);
     sheet_window = NULL;
 
     if (saved)
@@ -144,10 +149,10 @@ int sheet_show(void)
 // OK, Cancel and the tab strip follow the flag, the pages stay enabled.
 static void enable_unless_page(HWND window, int enable)
 {
-    char class_name[CLASS_NAME_CAPACITY];
-    if (GetClassNameA(window, class_name, sizeof class_name) == 0)
-        class_name[0] = '\0';
-    if (strcmp(class_name, PAGE_CLASS) != 0)
+    wchar_t class_name[CLASS_NAME_CAPACITY];
+    if (GetClassNameW(window, class_name, CLASS_NAME_CAPACITY) == 0)
+        class_name[0] = L'\0';
+    if (lstrcmpW(class_name, PAGE_CLASS) != 0)
         EnableWindow(window, enable != 0);
 }
 
@@ -168,7 +173,7 @@ void sheet_enable_buttons(int enable)
 
 void sheet_page_changed(HWND page)
 {
-    SendMessageA(GetParent(page), PSM_CHANGED, (WPARAM)page, 0);
+    SendMessageW(GetParent(page), PSM_CHANGED, (WPARAM)page, 0);
 }
 
 INT_PTR save_failed(HWND page, const char* what, const char* file, int result)
@@ -179,11 +184,8 @@ INT_PTR save_failed(HWND page, const char* what, const char* file, int result)
     text_append(text, sizeof text, file);
     text_append(text, sizeof text, "\r\n\r\n");
     text_append(text, sizeof text, save_result_text(result));
-    wchar_t wide_text[FAILURE_TEXT_CAPACITY], wide_caption[sizeof ERROR_CAPTION];
-    wide_from_cp932(text, wide_text, FAILURE_TEXT_CAPACITY);
-    wide_from_cp932(ERROR_CAPTION, wide_caption, sizeof ERROR_CAPTION);
-    MessageBoxW(GetParent(page), wide_text, wide_caption, MB_OK | MB_ICONERROR);
-    SetWindowLongPtrA(page, DWLP_MSGRESULT, PSNRET_INVALID_NOCHANGEPAGE);
+    message_box(GetParent(page), text, ERROR_CAPTION, MB_OK | MB_ICONERROR);
+    SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_INVALID_NOCHANGEPAGE);
     return TRUE;
 }
 
@@ -193,7 +195,7 @@ static bool last_to_store(HWND page)
 {
     HWND sheet = GetParent(page);
     for (int index = STORING_PAGES - 1; index >= 0; index--) {
-        if (HWND existing = (HWND)SendMessageA(sheet, PSM_INDEXTOHWND, (WPARAM)index, 0))
+        if (HWND existing = (HWND)SendMessageW(sheet, PSM_INDEXTOHWND, (WPARAM)index, 0))
             return existing == page;
     }
     return false;
@@ -207,75 +209,83 @@ INT_PTR sheet_apply_succeeded(HWND page)
             return save_failed(page, "設定を保存できませんでした。", ini_path, result);
         saved = true;
     }
-    SetWindowLongPtrA(page, DWLP_MSGRESULT, PSNRET_NOERROR);
+    SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_NOERROR);
     return TRUE;
 }
 
 void sheet_hold_in_range(HWND page, int id, int minimum, int maximum, const char* fallback)
 {
-    if (!SendDlgItemMessageA(page, id, EM_GETMODIFY, 0, 0))
+    if (!SendDlgItemMessageW(page, id, EM_GETMODIFY, 0, 0))
         return;
     int32_t value = sheet_get_int(page, id, FOCUS_READ_MAX);
     if (value < minimum || value > maximum)
-        SetDlgItemTextA(page, id, fallback);
+        dialog_set_text(page, id, fallback);
 }
 
 void sheet_limit_text(HWND page, int id, int bytes)
 {
-    SendDlgItemMessageA(page, id, EM_LIMITTEXT, (WPARAM)bytes, 0);
+    SendDlgItemMessageW(page, id, EM_LIMITTEXT, (WPARAM)bytes, 0);
 }
 
-// Byte offsets of the characters of text up to its end; returns their count.
-static int character_starts(const char* text, int length, int* starts)
+// Where each character of text starts, in units of the text and in bytes of
+// code page 932, up to its end; returns their count.
+static int character_starts(const wchar_t* text, int* units, int* bytes)
 {
-    int count = 0;
-    for (int i = 0; i < length; count++) {
-        starts[count] = i;
-        i += text_is_lead_byte((unsigned char)text[i]) && i + 1 < length ? 2 : 1;
+    int count = 0, unit = 0, offset = 0;
+    for (; text[unit] != L'\0'; count++) {
+        units[count] = unit;
+        bytes[count] = offset;
+        int size = 0;
+        offset += cp932_character_size(text + unit, &size);
+        unit += size;
     }
-    starts[count] = length;
+    units[count] = unit;
+    bytes[count] = offset;
     return count;
 }
 
-// Windows counts an edit's limit in bytes of its ANSI text, Wine in
-// characters (and so its caret positions). When typing or pasting leaves more
-// bytes than the limit, the characters just put in (those before the caret)
-// give way, as on Windows. The limit binds only the user: text the program
-// sets (a stored value wider than its box, say) stays whole, as it does on
-// Windows, and setting text clears the modified flag that typing sets.
+// An edit's limit counts characters, and the settings count bytes of code
+// page 932. When typing or pasting leaves more bytes than the limit, the
+// characters just put in (those before the caret) give way, as an edit of
+// bytes would refuse them. The limit binds only the user: text the program
+// sets (a stored value wider than its box, say) stays whole, and setting
+// text clears the modified flag that typing sets.
 void sheet_hold_byte_limit(HWND edit)
 {
-    int limit = (int)SendMessageA(edit, EM_GETLIMITTEXT, 0, 0);
-    if (limit <= 0 || limit > BYTE_LIMIT_MAX || !SendMessageA(edit, EM_GETMODIFY, 0, 0))
+    int limit = (int)SendMessageW(edit, EM_GETLIMITTEXT, 0, 0);
+    if (limit <= 0 || limit > BYTE_LIMIT_MAX || !SendMessageW(edit, EM_GETMODIFY, 0, 0))
         return;
-    char text[2 * BYTE_LIMIT_MAX + 2]; // every character takes at most two bytes
-    int length = GetWindowTextA(edit, text, sizeof text);
-    if (length <= limit)
+    wchar_t text[2 * BYTE_LIMIT_MAX + 2];
+    if (GetWindowTextW(edit, text, 2 * BYTE_LIMIT_MAX + 2) == 0)
         return;
-    int starts[2 * BYTE_LIMIT_MAX + 2];
-    int count = character_starts(text, length, starts);
+    int units[2 * BYTE_LIMIT_MAX + 2], bytes[2 * BYTE_LIMIT_MAX + 2];
+    int count = character_starts(text, units, bytes);
+    if (bytes[count] <= limit)
+        return;
     DWORD caret = 0;
-    SendMessageA(edit, EM_GETSEL, 0, (LPARAM)&caret);
-    int caret_index = caret < (DWORD)count ? (int)caret : count;
+    SendMessageW(edit, EM_GETSEL, 0, (LPARAM)&caret);
+    int caret_index = 0;
+    while (caret_index < count && units[caret_index] < (int)caret)
+        caret_index++;
 
-    int excess = length - limit;
+    int excess = bytes[count] - limit;
     int first = caret_index; // the characters first .. caret_index - 1 go
-    while (first > 0 && starts[caret_index] - starts[first] < excess)
+    while (first > 0 && bytes[caret_index] - bytes[first] < excess)
         first--;
-    if (starts[caret_index] - starts[first] < excess) {
+    if (bytes[caret_index] - bytes[first] < excess) {
         // Not enough before the caret: keep the whole characters that fit.
         int kept = 0;
-        while (kept < count && starts[kept + 1] <= limit)
+        while (kept < count && bytes[kept + 1] <= limit)
             kept++;
-        text[starts[kept]] = '\0';
-        SetWindowTextA(edit, text);
-        SendMessageA(edit, EM_SETSEL, (WPARAM)kept, (LPARAM)kept);
+        text[units[kept]] = L'\0';
+        SetWindowTextW(edit, text);
+        SendMessageW(edit, EM_SETSEL, (WPARAM)units[kept], (LPARAM)units[kept]);
         return;
     }
-    memmove(text + starts[first], text + starts[caret_index],
-            (size_t)(length - starts[caret_index]) + 1);
-    SetWindowTextA(edit, text);
-    SendMessageA(edit, EM_SETSEL, (WPARAM)first, (LPARAM)first);
+    memmove(text + units[first], text + units[caret_index],
+            ((size_t)(units[count] - units[caret_index]) + 1) * sizeof(wchar_t));
+    SetWindowTextW(edit, text);
+    SendMessageW(edit, EM_SETSEL, (WPARAM)units[first], (LPARAM)units[first]);
 }
 
 void sheet_set_int(HWND page, int id, int32_t value)
@@ -288,8 +298,7 @@ int32_t sheet_get_int(HWND page, int id, int max_bytes)
     char text[INT_READ_MAX + 1];
     if (max_bytes > INT_READ_MAX)
         max_bytes = INT_READ_MAX;
-    if (GetDlgItemTextA(page, id, text, max_bytes + 1) == 0)
-        text[0] = '\0';
+    dialog_get_text(page, id, text, max_bytes + 1);
     return text_parse_decimal32(text);
 }
 
@@ -305,23 +314,23 @@ void sheet_set_check(HWND page, int id, int32_t value)
 
 void sheet_set_updown_range(HWND page, int id, int minimum, int maximum)
 {
-    SendDlgItemMessageA(page, id, UDM_SETRANGE32, (WPARAM)minimum, (LPARAM)maximum);
+    SendDlgItemMessageW(page, id, UDM_SETRANGE32, (WPARAM)minimum, (LPARAM)maximum);
 }
 
-// The length in bytes is at least the length in characters, so the
-// selection lands at the end whichever the control counts in.
 void sheet_append_text(HWND edit, const char* text)
 {
-    int end = GetWindowTextLengthA(edit);
-    SendMessageA(edit, EM_SETSEL, (WPARAM)end, (LPARAM)end);
-    SendMessageA(edit, EM_REPLACESEL, FALSE, (LPARAM)text);
+    wchar_t wide[WINDOW_TEXT_MAX + 1];
+    wide_from_cp932(text, wide, WINDOW_TEXT_MAX + 1);
+    int end = GetWindowTextLengthW(edit);
+    SendMessageW(edit, EM_SETSEL, (WPARAM)end, (LPARAM)end);
+    SendMessageW(edit, EM_REPLACESEL, FALSE, (LPARAM)wide);
 }
 
 // The About page only puts the version into its text; it stores nothing.
 INT_PTR CALLBACK about_page_proc(HWND page, UINT message, WPARAM, LPARAM)
 {
     if (message == WM_INITDIALOG) {
-        SetDlgItemTextA(page, IDC_ABOUT_VERSION, VERSION_TEXT);
+        dialog_set_text(page, IDC_ABOUT_VERSION, VERSION_TEXT);
         return TRUE;
     }
     return FALSE;

@@ -13,32 +13,28 @@
 #include <shlobj.h>
 
 #include "core/app_win32.h"
-#include "core/text.h"
-#include "settings/ini.h"
+#include "core/wide_win32.h"
+#include "settings/save_failure_win32.h"
 #include "settings/save_result.h"
 #include "ui/shortcut.h"
 
 static const char LINK_FILE_NAME[] = "\\メールチェッカー.lnk";
 static const char LINK_DESCRIPTION[] = "メールチェッカー";
-static const char LINK_ARGUMENTS[] = "/s";
+static const wchar_t LINK_ARGUMENTS[] = L"/s";
 
-enum {
-    PROGRAM_FILE_CAPACITY = MAX_PATH + 1,
-    LINK_PATH_CAPACITY = MAX_PATH + sizeof LINK_FILE_NAME,
-    WIDE_PATH_CAPACITY = MAX_PATH,
-    TARGET_CAPACITY = MAX_PATH
-};
+enum { PATH_MAX_UNITS = MAX_PATH, NAME_MAX_UNITS = 31, SHOWN_PATH_CAPACITY = 2 * MAX_PATH };
 
-static char last_link_path[LINK_PATH_CAPACITY]; // the file shortcut_set worked on
+static char last_link_path[SHOWN_PATH_CAPACITY]; // the file shortcut_set worked on, to show
 
-static void read_program_file(char* file)
+static void read_program_file(wchar_t* file)
 {
-    DWORD length = GetModuleFileNameA(NULL, file, PROGRAM_FILE_CAPACITY - 1);
-    file[length < PROGRAM_FILE_CAPACITY - 1 ? length : PROGRAM_FILE_CAPACITY - 1] = '\0';
+    DWORD length = GetModuleFileNameW(NULL, file, PATH_MAX_UNITS);
+    file[length < PATH_MAX_UNITS ? length : PATH_MAX_UNITS - 1] = L'\0';
 }
 
-// The link file's full name; false when the Startup folder cannot be found.
-static bool find_link_path(char* path)
+// The link file's full name; false when the Startup folder cannot be found
+// or the name would not fit.
+static bool find_link_path(wchar_t* path)
 {
     IMalloc* allocator = NULL;
     if (FAILED(SHGetMalloc(&allocator)))
@@ -48,66 +44,46 @@ static bool find_link_path(char* path)
         allocator->Release();
         return false;
     }
-    char directory[MAX_PATH];
-    BOOL found = SHGetPathFromIDListA(folder, directory);
+    BOOL found = SHGetPathFromIDListW(folder, path);
     allocator->Free(folder);
     allocator->Release();
-    if (!found)
+    wchar_t name[NAME_MAX_UNITS + 1];
+    int length = wide_from_cp932(LINK_FILE_NAME, name, NAME_MAX_UNITS + 1);
+    if (!found || lstrlenW(path) + length >= PATH_MAX_UNITS)
         return false;
-    text_copy(path, LINK_PATH_CAPACITY, directory);
-    text_append(path, LINK_PATH_CAPACITY, LINK_FILE_NAME);
+    lstrcatW(path, name);
     return true;
 }
 
-// A name that does not convert is not used at all.
-static bool to_wide(const char* path, WCHAR* wide)
-{
-    return MultiByteToWideChar(CP_ACP, 0, path, -1, wide, WIDE_PATH_CAPACITY) != 0;
-}
-
-// Only the letters A to Z match their lower-case forms; the second byte of
-// a double-byte character is compared as it is.
-static bool same_path(const char* a, const char* b)
+// Only the letters A to Z match their lower-case forms.
+static bool same_path(const wchar_t* a, const wchar_t* b)
 {
     for (;; a++, b++) {
-        unsigned char x = (unsigned char)*a;
-        unsigned char y = (unsigned char)*b;
-        if (text_is_lead_byte(x)) {
-            if (x != y || a[1] != b[1])
-                return false;
-            if (a[1] == '\0')
-                return true;
-            a++;
-            b++;
-            continue;
-        }
-        if (x >= 'a' && x <= 'z')
-            x = (unsigned char)(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z')
-            y = (unsigned char)(y - 'a' + 'A');
+        wchar_t x = *a >= L'a' && *a <= L'z' ? (wchar_t)(*a - L'a' + L'A') : *a;
+        wchar_t y = *b >= L'a' && *b <= L'z' ? (wchar_t)(*b - L'a' + L'A') : *b;
         if (x != y)
             return false;
-        if (x == '\0')
+        if (x == L'\0')
             return true;
     }
 }
 
-// The reason behind a COM result from the file layer's own reading of it.
+// The reason behind a COM result, as for any other file call.
 static int save_result_of(HRESULT result)
 {
     if (HRESULT_FACILITY(result) == FACILITY_WIN32 || HRESULT_FACILITY(result) == FACILITY_STORAGE)
-        SetLastError(HRESULT_CODE(result));
-    else
-        SetLastError(ERROR_GEN_FAILURE);
-    return ini_last_failure();
+        return save_result_of_error(HRESULT_CODE(result));
+    return SAVE_FAILED;
 }
 
-static int write_link(const char* link_path)
+static int write_link(const wchar_t* link_path)
 {
-    char program_file[PROGRAM_FILE_CAPACITY];
+    wchar_t program_file[PATH_MAX_UNITS];
     read_program_file(program_file);
-    IShellLinkA* link = NULL;
-    HRESULT result = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+    wchar_t description[NAME_MAX_UNITS + 1];
+    wide_from_cp932(LINK_DESCRIPTION, description, NAME_MAX_UNITS + 1);
+    IShellLinkW* link = NULL;
+    HRESULT result = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                       (void**)&link);
     if (FAILED(result))
         return save_result_of(result);
@@ -118,13 +94,12 @@ static int write_link(const char* link_path)
         return save_result_of(result);
     }
     link->SetPath(program_file);
-    link->SetDescription(LINK_DESCRIPTION);
+    link->SetDescription(description);
     link->SetArguments(LINK_ARGUMENTS);
-    link->SetWorkingDirectory("");
-    link->SetIconLocation("", 0);
+    link->SetWorkingDirectory(L"");
+    link->SetIconLocation(L"", 0);
     link->SetShowCmd(SW_HIDE); // 0: the program never shows a window at start
-    WCHAR wide_path[WIDE_PATH_CAPACITY];
-    result = to_wide(link_path, wide_path) ? file->Save(wide_path, TRUE) : E_INVALIDARG;
+    result = file->Save(link_path, TRUE);
     file->Release();
     link->Release();
     return SUCCEEDED(result) ? SAVE_DONE : save_result_of(result);
@@ -133,20 +108,22 @@ static int write_link(const char* link_path)
 int shortcut_set(bool create)
 {
     last_link_path[0] = '\0';
-    if (!find_link_path(last_link_path))
+    wchar_t link_path[PATH_MAX_UNITS];
+    if (!find_link_path(link_path))
         return SAVE_NO_FOLDER;
-    int refusal = ini_write_refusal(last_link_path); // a folder of its name, a read-only file
+    cp932_from_wide(link_path, last_link_path, SHOWN_PATH_CAPACITY);
+    int refusal = save_refusal_wide(link_path); // a folder of its name, a read-only file
     if (refusal != SAVE_DONE)
         return refusal;
     if (!create) {
-        if (DeleteFileA(last_link_path) || GetLastError() == ERROR_FILE_NOT_FOUND)
+        if (DeleteFileW(link_path) || GetLastError() == ERROR_FILE_NOT_FOUND)
             return SAVE_DONE; // a missing file is no error
-        return ini_last_failure();
+        return save_result_of_error(GetLastError());
     }
     HRESULT initialised = CoInitialize(NULL);
     if (FAILED(initialised))
         return save_result_of(initialised);
-    int result = write_link(last_link_path);
+    int result = write_link(link_path);
     CoUninitialize();
     return result;
 }
@@ -156,17 +133,17 @@ const char* shortcut_file(void)
     return last_link_path;
 }
 
-static bool read_link_target(const WCHAR* link_path, char* target)
+static bool read_link_target(const wchar_t* link_path, wchar_t* target)
 {
-    IShellLinkA* link = NULL;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+    IShellLinkW* link = NULL;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                 (void**)&link)))
         return false;
     bool read = false;
     IPersistFile* file = NULL;
     if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, (void**)&file))) {
         read = SUCCEEDED(file->Load(link_path, STGM_READ)) &&
-               SUCCEEDED(link->GetPath(target, TARGET_CAPACITY, NULL, 0));
+               SUCCEEDED(link->GetPath(target, PATH_MAX_UNITS, NULL, 0));
         file->Release();
     }
     link->Release();
@@ -175,16 +152,15 @@ static bool read_link_target(const WCHAR* link_path, char* target)
 
 bool shortcut_exists(void)
 {
-    char program_file[PROGRAM_FILE_CAPACITY];
+    wchar_t program_file[PATH_MAX_UNITS];
     read_program_file(program_file);
-    char link_path[LINK_PATH_CAPACITY];
-    WCHAR wide_path[WIDE_PATH_CAPACITY];
-    if (!find_link_path(link_path) || !to_wide(link_path, wide_path))
+    wchar_t link_path[PATH_MAX_UNITS];
+    if (!find_link_path(link_path))
         return false;
     if (FAILED(CoInitialize(NULL)))
         return false;
-    char target[TARGET_CAPACITY] = "";
-    bool read = read_link_target(wide_path, target);
+    wchar_t target[PATH_MAX_UNITS] = L"";
+    bool read = read_link_target(link_path, target);
     CoUninitialize();
     return read && same_path(target, program_file);
 }

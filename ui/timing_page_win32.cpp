@@ -10,6 +10,7 @@
 
 #include <prsht.h>
 
+#include "core/wide_win32.h"
 #include "res/sheet_resource.h"
 #include "settings/settings.h"
 #include "ui/pages_win32.h"
@@ -68,7 +69,7 @@ static void on_edit_event(HWND page, const TimingField& field, int code)
 static void restore_defaults(HWND page)
 {
     for (const TimingField& field : FIELDS)
-        SetDlgItemTextA(page, field.edit, field.fallback);
+        dialog_set_text(page, field.edit, field.fallback);
     sheet_page_changed(page);
 }
 

@@ -472,6 +472,21 @@ def _template():
     return path
 
 
+def locale_environment(name):
+    """Runs a program under this Unix locale (Wine takes its ANSI code page from it), made once
+    in the work folder: the system has ja_JP only."""
+    folder = WORK / "locales"
+    with open(WORK / "locales.guard", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not (folder / name).exists():
+            folder.mkdir(exist_ok=True)
+            language, charset = name.split(".")
+            subprocess.run(["localedef", "-i", language, "-f", charset, folder / name],
+                           capture_output=True)
+    assert (folder / name).exists(), f"localedef could not make {name}"
+    return {"CORVINA_LANG": name, "LOCPATH": str(folder)}
+
+
 def stop_wine(prefix):
     """Ends our prefix's server, and its folder /tmp/<name>/server-<dev>-<inode>."""
     env = dict(os.environ, WINEPREFIX=str(prefix))
@@ -544,13 +559,14 @@ class Corvina:
         shutil.copy2(os.environ["CORVINA_EXE"], self.exe)
         desktop.probe.load_exe(windows_path(self.exe))
 
-    def start(self, settings=None, args=()):
+    def start(self, settings=None, args=(), locale=None):
         """The settings go to the INI file (code page 932, CR LF), named with /I."""
         if settings is not None:
             self.ini.write_bytes(b"[CONFIG]\r\n" + b"".join(key.encode() + b"=" + str(
                 value).encode("cp932") + b"\r\n" for key, value in settings.items()))
             args = ["/I" + windows_path(self.ini), *args]
-        self.process = self.desktop.start(self.exe, *args, log="corvina")
+        self.process = self.desktop.start(self.exe, *args, log="corvina",
+                                          env=locale and locale_environment(locale))
         return self
 
     def ini_entries(self):
@@ -600,11 +616,11 @@ class Desktop:
         self._xvfb.terminate()
         self._xvfb.wait()
 
-    def start(self, program, *args, log, stdin=subprocess.DEVNULL, stdout=None):
+    def start(self, program, *args, log, stdin=subprocess.DEVNULL, stdout=None, env=None):
         with open(self.folder / f"{log}.log", "ab") as log_file:
             process = subprocess.Popen([WINE_RUN, str(self.prefix), str(program), *map(str, args)],
                                        stdin=stdin, stdout=stdout or log_file, stderr=log_file,
-                                       env=dict(os.environ, DISPLAY=self.display))
+                                       env=dict(os.environ, DISPLAY=self.display, **env or {}))
         self._processes.append(process)
         return process
 

@@ -154,3 +154,48 @@ def test_closing_the_sheet_during_a_test_leaves_no_session_behind(desktop, pop3)
             continue
         assert connection.closed_by == "client", how
         wait_for(lambda: find_sheet(desktop.probe) is None, what=f"{how}: the sheet closed")
+
+
+# Western European (1252), and UTF-8, which Wine gives a locale without an
+# ANSI code page of its own (Hindi) as Windows 11 does with "ベータ: Unicode
+# UTF-8 を使用": the program's code page 932 reaches neither as it is.
+LOCALES = ["en_US.UTF-8", "hi_IN.UTF-8"]
+WM_LBUTTONDBLCLK, LOG, USE_POPUP = 0x0203, 1027, 1007
+
+
+def test_the_same_texts_and_ini_bytes_under_other_ansi_code_pages(desktop, mailbox):
+    probe = desktop.probe
+    mailbox.add_message(size=900)
+    seen = []
+    for locale in LOCALES:
+        # The program's folder, named partly outside code page 932 (é).
+        folder = desktop.folder / "Hélène-メール①" / locale
+        texts = {"MAILER": "C:\\メール\\ﾒｰﾗｰ髙.exe", "SOUND_FILE": "C:\\音\\着信.wav"}
+        app = Corvina(desktop, folder).start(
+            dovecot_settings(mailbox, USEUIDL=1, USE_BALOON=1, **texts), locale=locale)
+        tip = tray_shows(probe, "1 通のメール (900 バイト)", ARRIVE)["tip"]
+        probe.click_icon()  # takes note: uidl.txt in the folder of the Japanese name
+        wait_for(app.uidl_lines, lambda lines: lines == mailbox.uidl(), what="uidl.txt")
+        probe.click_icon(WM_LBUTTONDBLCLK)  # a mail program that is not there
+        box = wait_for(probe.message_boxes, what="the message box")[0]
+        probe.press(box["hwnd"], IDOK)
+        sheet = Sheet(desktop)  # found by its caption
+        notify = {c["id"]: c["text"] for c in sheet.controls(NOTIFY)}
+        sheet.show(ACCOUNT)
+        account = {c["id"]: c["text"] for c in sheet.controls(ACCOUNT) if c["id"] != LOG}
+        run_connection_test(sheet, [r"\+OK Dovecot.*", f"USER {mailbox.name}", r"\+OK",
+                                    r"PASS \*+", r"\+OK Logged in\.", "STAT", r"\+OK 1 900",
+                                    "LIST", r"\+OK .*", "UIDL", r"\+OK", "QUIT",
+                                    r"\+OK Logging out\.", "新着メールはありません"])
+        sheet.close(OK)
+        # Every value read back from its box and written in code page 932, byte for byte.
+        assert {key: dict(app.ini_entries())[key] for key in texts} == texts, locale
+        probe.command(IDM_EXIT)
+        assert app.wait_exit() == 0
+        shown = (probe.icon()["balloons"], box["caption"], box["text"], notify[MAILER],
+                 notify[USE_POPUP], account[TEST], account[SECURITY])
+        assert shown == ([["新着メールがあります", tip]], "corvina エラー",
+                         "メールソフトが起動できません。", texts["MAILER"], "ポップアップ通知する",
+                         "通信テスト", "なし"), f"{locale}: {shown}"
+        seen.append(({k: v for k, v in notify.items() if k != MAILER}, account))
+    assert seen[1] == seen[0]  # every label of both pages

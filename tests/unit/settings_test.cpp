@@ -333,11 +333,10 @@ TEST(Settings, SaveKeepsTheRestOfTheFile)
         << text;
 }
 
-#ifndef _WIN32
-// The native writer holds no more than its reader, 64 KiB: a file it cannot
+// The INI writer holds no more than its reader, 64 KiB: a file it cannot
 // hold whole is left as it is rather than cut, and one that just fits is
 // written. A new section starts on a line of its own.
-TEST(Settings, NativeWriterLimits)
+TEST(Settings, WriterLimits)
 {
     const std::string head = "[CONFIG]\r\nK=\r\n;";
     const std::string fits = head + std::string(64 * 1024 - 1 - head.size() - 2, 'f') + "\r\n";
@@ -358,6 +357,5 @@ TEST(Settings, NativeWriterLimits)
             << row.before.substr(0, 20) << " of " << row.before.size() << " bytes";
     }
 }
-#endif
 
 } // namespace
