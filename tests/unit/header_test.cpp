@@ -257,15 +257,18 @@ TEST(Header, LongAndRepetitiveHeadersEndQuickly)
                                "From: " + std::string(1 << 20, '(') + "\r\n" +
                                "Comments: " + broken_words + "\r\n";
     const std::string broken = "Subject: " + broken_words + "\r\nFrom: " + broken_words + "\r\n";
+    const std::string commas = "From: " + std::string(8192, ' ') + std::string(1 << 20, ',') + "\r\n";
     double start = processor_seconds();
-    HeaderSummary summary, broken_summary;
+    HeaderSummary summary, broken_summary, commas_summary;
     header_summarize(header.data(), header.size(), &summary);
     header_summarize(broken.data(), broken.size(), &broken_summary);
+    header_summarize(commas.data(), commas.size(), &commas_summary);
     EXPECT_LT(processor_seconds() - start, 0.5);
     EXPECT_STREQ(u8"日", summary.subject);
     EXPECT_EQ(std::string(HEADER_TEXT_CAPACITY - 1, '('), summary.sender); // a comment never closed
     EXPECT_EQ(broken_words.substr(0, HEADER_TEXT_CAPACITY - 1), broken_summary.subject);
     EXPECT_EQ(broken_words.substr(0, HEADER_TEXT_CAPACITY - 1), broken_summary.sender);
+    EXPECT_STREQ("", commas_summary.sender);
 }
 
 } // namespace
