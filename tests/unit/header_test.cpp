@@ -78,6 +78,7 @@ const Row ROWS[] = {
     {"joined jis", "Subject: =?ISO-2022-JP?B?GyhJMTIbKEI=?=", "", u8"ｱｲ"},
     {"joined jis", "Subject: =?ISO-2022-JP?Q?=1B$BF|_K\\=1B(B?=", "", u8"日 本"},
     {"joined jis", "Subject: =?ISO-2022-JP?Q?a=1B?=", "", u8"a\uFFFD"},
+    {"joined jis", "Subject: =?ISO-2022-JP?Q?=1B$B!~=1B(B~?=", "", u8"◇~"},
 
     // NEC row 13, NEC-selected and IBM extensions, under every Japanese label.
     {"extension", "Subject: =?ISO-2022-JP?B?GyRCLSEtQHxiGyhC?=", "", u8"①㍉髙"},
@@ -124,6 +125,7 @@ const Row ROWS[] = {
     {"raw", "Subject: \x93\xfa\x96\x7b \xb1\xb2", "", u8"日本 ｱｲ"},
     {"raw", "Subject: \x1b$@$=$&$+$J\x1b(J", "", u8"そうかな"},
     {"raw", "Subject: \x1b$B=?=?\x1b(B", "", u8"戎戎"},
+    {"raw", "Subject: \x1b$BF|\x1b(B =?utf-8?q?x?= \x1b$BK\\\x1b(J =?utf-8?q?y?= \x1b$BF|", "", u8"日 x 本 y 日"},
     {"raw", "Subject: \x93\xfa\xff\x80", "", u8"日\uFFFD\uFFFD"},
     {"raw", "Subject: \x93\xfa =?utf-8?q?=E2=91=A0?=", "", u8"日 ①"},
 
