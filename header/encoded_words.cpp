@@ -168,7 +168,6 @@ void header_decode_text(const char* text, size_t length, bool encoded_words, Utf
     size_t at = 0;
     while (at < length && !out->full) {
         if (is_space(text[at])) {
-            space = at;
             while (at < length && is_space(text[at]))
                 at++;
             space_end = at;

@@ -78,6 +78,7 @@ const Row ROWS[] = {
     {"joined jis", "Subject: =?ISO-2022-JP?B?GyhJMTIbKEI=?=", "", u8"ｱｲ"},
     {"joined jis", "Subject: =?ISO-2022-JP?Q?=1B$BF|_K\\=1B(B?=", "", u8"日 本"},
     {"joined jis", "Subject: =?ISO-2022-JP?Q?a=1B?=", "", u8"a\uFFFD"},
+    {"joined jis", "Subject: =?ISO-2022-JP?Q?=1B$B!~=1B(B~?=", "", u8"◇~"},
 
     // NEC row 13, NEC-selected and IBM extensions, under every Japanese label.
     {"extension", "Subject: =?ISO-2022-JP?B?GyRCLSEtQHxiGyhC?=", "", u8"①㍉髙"},
@@ -124,6 +125,7 @@ const Row ROWS[] = {
     {"raw", "Subject: \x93\xfa\x96\x7b \xb1\xb2", "", u8"日本 ｱｲ"},
     {"raw", "Subject: \x1b$@$=$&$+$J\x1b(J", "", u8"そうかな"},
     {"raw", "Subject: \x1b$B=?=?\x1b(B", "", u8"戎戎"},
+    {"raw", "Subject: \x1b$BF|\x1b(B =?utf-8?q?x?= \x1b$BK\\\x1b(J =?utf-8?q?y?= \x1b$BF|", "", u8"日 x 本 y 日"},
     {"raw", "Subject: \x93\xfa\xff\x80", "", u8"日\uFFFD\uFFFD"},
     {"raw", "Subject: \x93\xfa =?utf-8?q?=E2=91=A0?=", "", u8"日 ①"},
 
@@ -257,15 +259,18 @@ TEST(Header, LongAndRepetitiveHeadersEndQuickly)
                                "From: " + std::string(1 << 20, '(') + "\r\n" +
                                "Comments: " + broken_words + "\r\n";
     const std::string broken = "Subject: " + broken_words + "\r\nFrom: " + broken_words + "\r\n";
+    const std::string commas = "From: " + std::string(8192, ' ') + std::string(1 << 20, ',') + "\r\n";
     double start = processor_seconds();
-    HeaderSummary summary, broken_summary;
+    HeaderSummary summary, broken_summary, commas_summary;
     header_summarize(header.data(), header.size(), &summary);
     header_summarize(broken.data(), broken.size(), &broken_summary);
+    header_summarize(commas.data(), commas.size(), &commas_summary);
     EXPECT_LT(processor_seconds() - start, 0.5);
     EXPECT_STREQ(u8"日", summary.subject);
     EXPECT_EQ(std::string(HEADER_TEXT_CAPACITY - 1, '('), summary.sender); // a comment never closed
     EXPECT_EQ(broken_words.substr(0, HEADER_TEXT_CAPACITY - 1), broken_summary.subject);
     EXPECT_EQ(broken_words.substr(0, HEADER_TEXT_CAPACITY - 1), broken_summary.sender);
+    EXPECT_STREQ("", commas_summary.sender);
 }
 
 } // namespace
