@@ -98,14 +98,6 @@ static size_t read_angle(const char* value, size_t length, size_t at, Buffer* bu
     return at < length ? at + 1 : at;
 }
 
-static bool has_text(const char* bytes, size_t length)
-{
-    for (size_t i = 0; i < length; i++)
-        if (!is_space(bytes[i]))
-            return true;
-    return false;
-}
-
 void address_first_mailbox(const char* value, size_t length, Mailbox* out)
 {
     // The phrase gathers everything outside comments and angles: the display
@@ -118,6 +110,7 @@ void address_first_mailbox(const char* value, size_t length, Mailbox* out)
     Buffer address = {out->address, sizeof out->address, &out->address_length};
     out->name_length = out->address_length = 0;
     raw_charset = charset_of_raw((const unsigned char*)value, length);
+    size_t blank = 0; // the phrase's first bytes, known to be white space
     size_t at = 0;
     while (at < length && !angle) {
         char c = value[at];
@@ -131,14 +124,17 @@ void address_first_mailbox(const char* value, size_t length, Mailbox* out)
         } else if (c == '<') {
             at = read_angle(value, length, at, &address);
             angle = true;
-        } else if ((c == ',' || c == ';') && has_text(out->name, out->name_length)) {
-            break;
+        } else if (c == ',' || c == ';') { // the end of a mailbox, or of an empty list element
+            while (blank < out->name_length && is_space(out->name[blank]))
+                blank++;
+            if (blank < out->name_length)
+                break;
+            at++;
         } else if (c == ':') { // a group's name: its first member follows
-            out->name_length = comment_length = 0;
+            out->name_length = comment_length = blank = 0;
             at++;
         } else {
-            if (c != ',' && c != ';')
-                append(&phrase, c);
+            append(&phrase, c);
             at++;
         }
     }

@@ -7,6 +7,7 @@
 #endif
 
 #include <string>
+#include <vector>
 
 #include "header/header.h"
 
@@ -75,6 +76,8 @@ const Row ROWS[] = {
     {"joined jis", "Subject: =?ISO-2022-JP?B?GyRCRnw=?= |b", "", u8"日 |b"},
     {"joined jis", "Subject: =?ISO-2022-JP?Q?=1B$@$=3D$&$+$J=1B(J?=", "", u8"そうかな"},
     {"joined jis", "Subject: =?ISO-2022-JP?B?GyhJMTIbKEI=?=", "", u8"ｱｲ"},
+    {"joined jis", "Subject: =?ISO-2022-JP?Q?=1B$BF|_K\\=1B(B?=", "", u8"日 本"},
+    {"joined jis", "Subject: =?ISO-2022-JP?Q?a=1B?=", "", u8"a\uFFFD"},
 
     // NEC row 13, NEC-selected and IBM extensions, under every Japanese label.
     {"extension", "Subject: =?ISO-2022-JP?B?GyRCLSEtQHxiGyhC?=", "", u8"①㍉髙"},
@@ -105,8 +108,8 @@ const Row ROWS[] = {
      u8"\uFFFD x\uFFFDx｡ﾟ\uE000\uE757\uFFFD@"},
     {"ranges", "Subject: =?shift_jis?Q?=81=40=84=BE=87=9C=88=9F=EA=A4=ED=40=FC=4B?=", "",
      u8"\u3000╂∪亜熙纊黑"},
-    {"ranges", "Subject: =?euc-jp?Q?=8F=A2=AFx=8E=E0x=C6x=A1=A1=F4=A6=FE=FE?=", "",
-     u8"\uFFFDx\uFFFD\uFFFDx\uFFFDx\u3000熙\uFFFD"},
+    {"ranges", "Subject: =?euc-jp?Q?=8F=A2=AF=A4=A2x=8E=E0x=C6x=A1=A1=F4=A6=FE=FE?=", "",
+     u8"\uFFFDあx\uFFFD\uFFFDx\uFFFDx\u3000熙\uFFFD"},
     {"ranges", "Subject: =?iso-2022-jp?Q?=1B(I=21=5F=60=0E=31=0F=31=1B$(DF|=1B$AF|=1B(B=A1?=", "",
      u8"｡ﾟ\uFFFDｱ1\uFFFD\uFFFD\uFFFD"},
     {"ranges", "Subject: =?utf-8?q?=C0=80x=ED=9F=BFx=ED=A0=80x=F0=90=80=80x=F4=8F=BF=BFx=F4=90=80=80?=",
@@ -127,6 +130,8 @@ const Row ROWS[] = {
     // Malformed words stay as written; the rest is still decoded.
     {"malformed", "Subject: =?utf-8?B?####?= =?utf-8?q?ok?=", "", "=?utf-8?B?####?= ok"},
     {"malformed", "Subject: =?utf-8?Q?abc", "", "=?utf-8?Q?abc"},
+    {"malformed", "Subject: =?utf-8?b?.GFi?=", "", "=?utf-8?b?.GFi?="},
+    {"malformed", "Subject: =?UTF-8?", "", "=?UTF-8?"},
     {"malformed", "Subject: =?utf-8?q?=ZZ?=", "", "=?utf-8?q?=ZZ?="},
     {"malformed", "Subject: =?utf-8?q?a b?=", "", "=?utf-8?q?a b?="},
     {"malformed", "Subject: =?utf-8?x?abc?=", "", "=?utf-8?x?abc?="},
@@ -147,7 +152,7 @@ const Row ROWS[] = {
     {"folding", "Subject:   Re: =?utf-8?q?x?=  tail  \r\n", "", "Re: x  tail"},
     {"folding", "Subject: =?utf-8?q?a?=\r\n =?utf-8?q?b?= c", "", "ab c"},
     {"folding", "Subject: =?utf-8?q?a_?= =?iso-8859-1?q?_b?=", "", "a  b"},
-    {"folding", "SUBJECT : hi\r\nsubject: second\r\n", "", "hi"},
+    {"folding", "SUBJECT\t : hi\r\nsubject: second\r\n", "", "hi"},
     {"folding", "X-Subject: no\r\nSubject: yes\r\n", "", "yes"},
     {"folding", "Subject: head\r\n\r\nFrom: body@example.com\r\n", "", "head"},
     {"folding", " Subject: stray\r\nReceived: x\r\n Subject: folded\r\n", "", ""},
@@ -166,6 +171,11 @@ const Row ROWS[] = {
     {"address", "From: Taro (work)\r\n <taro@example.jp>", "Taro", ""},
     {"address", "From: Team: a@example.com, b@example.com;", "a@example.com", ""},
     {"address", "From: , , c@example.com", "c@example.com", ""},
+    {"address", "From:john@example.com", "john@example.com", ""},
+    {"address", "From:\"Doe, John\"<j@example.com>", "Doe, John", ""},
+    {"address", "From: Taro(work)<t@example.jp>", "Taro", ""},
+    {"address", "From: a@b (x\\", "x\\", ""},
+    {"address", "From: =?utf-8?q?_?= <a@b>\r\nSubject: =?utf-8?q?_?=", "a@b", ""},
     {"address", "From: <\"john doe\"@example.com (work)>", "\"john doe\"@example.com", ""},
     {"address", "From: john @ example.com (John \\) Doe) (second)", "John ) Doe", ""},
     {"address", "From: =?utf-8?q?x?=@example.com", "=?utf-8?q?x?=@example.com", ""},
@@ -180,9 +190,11 @@ const Row ROWS[] = {
 TEST(Header, DecodesEveryPitfallOfJapaneseMail)
 {
     for (const Row& row : ROWS) {
+        // Without a NUL after it, a read past the header's end is caught.
+        const std::vector<char> header(row.header, row.header + strlen(row.header));
         HeaderSummary summary;
         memset(&summary, 0x7F, sizeof summary);
-        header_summarize(row.header, strlen(row.header), &summary);
+        header_summarize(header.data(), header.size(), &summary);
         EXPECT_STREQ(row.sender, summary.sender) << row.pitfall << ": " << row.header;
         EXPECT_STREQ(row.subject, summary.subject) << row.pitfall << ": " << row.header;
     }
@@ -245,15 +257,18 @@ TEST(Header, LongAndRepetitiveHeadersEndQuickly)
                                "From: " + std::string(1 << 20, '(') + "\r\n" +
                                "Comments: " + broken_words + "\r\n";
     const std::string broken = "Subject: " + broken_words + "\r\nFrom: " + broken_words + "\r\n";
+    const std::string commas = "From: " + std::string(8192, ' ') + std::string(1 << 20, ',') + "\r\n";
     double start = processor_seconds();
-    HeaderSummary summary, broken_summary;
+    HeaderSummary summary, broken_summary, commas_summary;
     header_summarize(header.data(), header.size(), &summary);
     header_summarize(broken.data(), broken.size(), &broken_summary);
+    header_summarize(commas.data(), commas.size(), &commas_summary);
     EXPECT_LT(processor_seconds() - start, 0.5);
     EXPECT_STREQ(u8"日", summary.subject);
     EXPECT_EQ(std::string(HEADER_TEXT_CAPACITY - 1, '('), summary.sender); // a comment never closed
     EXPECT_EQ(broken_words.substr(0, HEADER_TEXT_CAPACITY - 1), broken_summary.subject);
     EXPECT_EQ(broken_words.substr(0, HEADER_TEXT_CAPACITY - 1), broken_summary.sender);
+    EXPECT_STREQ("", commas_summary.sender);
 }
 
 } // namespace
