@@ -235,8 +235,9 @@ const Transcript TRANSCRIPTS[] = {
     // rest up to its line end, CR last in the buffer or not, and fails nothing.
     top_row("header_lines_longer_than_the_buffer", 0, 2, {2, 1},
             {top_reply("X: " + std::string(RECEIVE_LINE_MAX - 4, 'a') + "\r\nFrom: b@x\r\n"),
-             top_reply("X: " + std::string(20000, 'a') + "\r\r\nSubject: s\r\n")},
-            {summary_log("b@x", ""), summary_log("", "s")}, 2),
+             top_reply("Subject: " + std::string(20000, 'a') + "\r\r\nFrom: c@x\r\n")},
+            {summary_log("b@x", ""), summary_log("c@x", std::string(HEADER_TEXT_CAPACITY - 1, 'a'))},
+            2),
     // At most 64 KiB and 1000 lines of a header are kept, the rest read.
     // A line cut at the buffer counts as one.
     top_row("header_caps", 0, 5, {5, 4, 3, 2, 1},
