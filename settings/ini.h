@@ -17,4 +17,5 @@ bool ini_key_present(const char* path, const char* section, const char* key);
 int32_t ini_read_int(const char* path, const char* section, const char* key, int32_t fallback);
 
 // A null value removes the key; a file without the key is then left as it is.
-void ini_write_text(const char* path, const char* section, const char* key, const char* value);
+// 0 when done, -1 when the file could not be written.
+int ini_write_text(const char* path, const char* section, const char* key, const char* value);

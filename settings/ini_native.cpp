@@ -220,13 +220,13 @@ static void append_text(const char* text)
     append(text, strlen(text));
 }
 
-void ini_write_text(const char* path, const char* section, const char* key, const char* value)
+int ini_write_text(const char* path, const char* section, const char* key, const char* value)
 {
     if (!read_file(path))
-        return;
+        return -1;
     KeyPlace place = find_key(section, key);
     if (!value && !place.key_found)
-        return;
+        return 0;
 
     written_length = 0;
     written_overflow = false;
@@ -252,11 +252,11 @@ void ini_write_text(const char* path, const char* section, const char* key, cons
     }
     append(file_text + resume_at, file_length - resume_at);
     if (written_overflow)
-        return;
+        return -1;
 
     FILE* file = fopen(path, "wb");
     if (!file)
-        return;
-    fwrite(written, 1, written_length, file);
-    fclose(file);
+        return -1;
+    bool whole = fwrite(written, 1, written_length, file) == written_length;
+    return fclose(file) == 0 && whole ? 0 : -1;
 }

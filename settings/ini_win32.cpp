@@ -1,6 +1,7 @@
 // INI key I/O through the Windows profile functions.
 #include <windows.h>
 
+#include "core/file_hold_win32.h"
 #include "settings/ini.h"
 
 void ini_read_text(const char* path, const char* section, const char* key, char* out, int capacity)
@@ -21,7 +22,13 @@ int32_t ini_read_int(const char* path, const char* section, const char* key, int
     return (int32_t)GetPrivateProfileIntA(section, key, fallback, path);
 }
 
-void ini_write_text(const char* path, const char* section, const char* key, const char* value)
+int ini_write_text(const char* path, const char* section, const char* key, const char* value)
 {
-    WritePrivateProfileStringA(section, key, value, path);
+    int waited_ms = 0;
+    do {
+        if (WritePrivateProfileStringA(section, key, value, path))
+            return 0;
+    } while (file_wait_while_held(&waited_ms));
+    file_log_failure(path, GetLastError());
+    return -1;
 }

@@ -219,7 +219,9 @@ void settings_save(void)
                 value = nullptr;
             break;
         }
-        ini_write_text(ini_path, SECTION, entry.key, value);
+        // A file another program holds past the wait takes no further key.
+        if (ini_write_text(ini_path, SECTION, entry.key, value) != 0)
+            break;
     }
     settings_applied = 0;
 }
