@@ -9,3 +9,6 @@
 // an address), else the reason: CERT_E_EXPIRED, CERT_E_CN_NO_MATCH,
 // CRYPT_E_REVOKED, or another code for a certificate not to be trusted.
 long cert_judge(PCCERT_CONTEXT certificate, const char* host);
+
+// At exit: waits a moment for chains still being built past their check.
+void cert_cleanup(void);

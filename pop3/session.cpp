@@ -29,6 +29,7 @@ enum {
 
 // The greeting's APOP time stamp, "<" to ">" included.
 static char time_stamp[APOP_INPUT_CAPACITY];
+static bool quit_answered;
 
 static PopStep fail(const char* text)
 {
@@ -47,11 +48,17 @@ void pop_reset(void)
 {
     line_length = 0;
     pop_state = POP_GREETING;
+    quit_answered = false;
 }
 
 bool pop_quit_sent(void)
 {
     return pop_state == POP_QUIT_SENT;
+}
+
+bool pop_quit_answered(void)
+{
+    return quit_answered;
 }
 
 static PopStep send_command(const char* command, const char* logged, PopState next)
@@ -197,6 +204,7 @@ PopStep pop_handle_line(int length)
             return fail("UIDLエラー");
         return POP_CONTINUE;
     case POP_QUIT_SENT:
+        quit_answered = true; // the receiver let only "+OK" through
         return POP_CONTINUE;
     }
     return POP_CONTINUE;

@@ -63,7 +63,7 @@ void log_clear(void)
 int net_start(void)
 {
     fake.net_starts++;
-    fake.timeout_ticks = 0;
+    fake.timeout_ticks = fake.quit_wait_ticks = 0;
     if (fake.net_start_error) {
         set_error_text(fake.net_start_error);
         session.error_kind = ERROR_FAILED;
@@ -80,6 +80,10 @@ void net_close(void)
 
 int net_timeout_tick(void)
 {
+    if (pop_quit_answered() && ++fake.quit_wait_ticks >= QUIT_CLOSE_WAIT_TICKS) {
+        net_close();
+        return 1;
+    }
     if (++fake.timeout_ticks < SESSION_TIMEOUT_TICKS)
         return 0;
     net_close();
