@@ -1,12 +1,12 @@
 // TLS through SChannel (secur32) with the certificate checked through the
 // chain engine (crypt32).
 //
-// Non-blocking like the rest of the connection layer: each readable event
-// reads once into a fixed buffer that holds at least one whole record, and
-// every complete record in it is handled at once. A handshake's last token
-// may carry application bytes behind it (the greeting, with TLS from the
-// first byte); no further event announces them, so they are decrypted
-// straight away.
+// Non-blocking like the rest of the connection layer: each read takes what
+// fits into a fixed buffer that holds at least one whole record and a
+// largest fragment more, and every complete record in it is handled at once.
+// A handshake's last token may carry application bytes behind it (the
+// greeting, with TLS from the first byte); no further event announces them,
+// so they are decrypted straight away.
 //
 // SChannel is asked not to judge the certificate (Wine's judges nothing at
 // all); cert_win32.cpp does, once the handshake is through.
@@ -51,13 +51,13 @@
 
 enum {
     RECORD_MAX = 5 + 16384 + 2048, // header, largest fragment, largest expansion
-    READ_MAX = 4096,
+    READ_MAX = 16384, // room at least, behind a partial record
     INCOMING_CAPACITY = RECORD_MAX + READ_MAX,
     OUTGOING_CAPACITY = 2048, // commands are short: each is sent in pieces that fit
     HELD_CAPACITY = 512       // commands waiting for a renegotiation: one at a time
 };
 
-enum RecordType { RECORD_ALERT = 21, RECORD_HANDSHAKE = 22, RECORD_APPLICATION_DATA = 23 };
+enum { RECORD_ALERT = 21 }; // a record's content type, its first byte
 
 static const DWORD TLS12_AND_LATER = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT;
 static const DWORD CONTEXT_REQUEST = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
@@ -315,9 +315,10 @@ static Step decrypt_step(void)
 {
     if (incoming_length == 0)
         return STEP_WAIT;
-    // Wine reports the server's close_notify as an empty record; an empty
-    // record of application data is legal and means nothing.
-    unsigned char record_type = (unsigned char)incoming[0];
+    // Wine reports the server's close_notify as an empty alert record, and
+    // what follows it as more data; an empty record of application data is
+    // legal and means nothing.
+    bool alert = incoming[0] == RECORD_ALERT;
     SecBuffer buffers[4] = {{(unsigned long)incoming_length, SECBUFFER_DATA, incoming},
                             {0, SECBUFFER_EMPTY, NULL},
                             {0, SECBUFFER_EMPTY, NULL},
@@ -335,15 +336,11 @@ static Step decrypt_step(void)
         return STEP_OVER;
     }
     const SecBuffer* data = NULL;
-    bool has_extra = false;
     for (const SecBuffer& buffer : buffers) {
         if (buffer.BufferType == SECBUFFER_DATA)
             data = &buffer;
-        has_extra |= buffer.BufferType == SECBUFFER_EXTRA;
     }
-    if (status == SEC_E_OK && (!data || data->cbBuffer == 0) &&
-        (record_type == RECORD_ALERT ||
-         (record_type != RECORD_APPLICATION_DATA && !has_extra))) {
+    if (status == SEC_E_OK && (!data || data->cbBuffer == 0) && alert) {
         phase = PHASE_OVER;
         return STEP_OVER;
     }
@@ -395,8 +392,7 @@ int tls_read(void)
 {
     if (phase == PHASE_OVER)
         return 0;
-    int room = INCOMING_CAPACITY - incoming_length;
-    int count = recv(tls_socket, incoming + incoming_length, room < READ_MAX ? room : READ_MAX, 0);
+    int count = recv(tls_socket, incoming + incoming_length, INCOMING_CAPACITY - incoming_length, 0);
     if (count == SOCKET_ERROR)
         return -1;
     if (count == 0) {
