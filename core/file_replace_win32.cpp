@@ -6,10 +6,7 @@
 #include "core/file_hold_win32.h"
 #include "core/file_replace.h"
 
-enum {
-    HOLD_WAIT_MS = 1000,
-    HOLD_RETRY_MS = 50
-};
+enum { HOLD_WAIT_MS = 1000, HOLD_RETRY_MS = 50 };
 
 bool file_wait_while_held(int* waited_ms)
 {

@@ -30,9 +30,9 @@
 #include "settings/settings.h" // NAME_CAPACITY
 
 enum {
-    URL_WAIT_MS = 3000,    // every fetch of one check together
-    LINGERING_MAX = 4,     // chain threads past their wait, at most
-    EXIT_WAIT_MS = 1000    // for them at exit
+    URL_WAIT_MS = 3000, // every fetch of one check together
+    LINGERING_MAX = 4,  // chain threads past their wait, at most
+    EXIT_WAIT_MS = 1000 // for them at exit
 };
 
 // Policy flags of wininet's: an address skips the policy's name check
@@ -48,8 +48,8 @@ static const DWORD WITH_REVOCATION =
     CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT | CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT;
 
 static unsigned char address[16]; // the host as an address, if it is one
-static HANDLE lingering[LINGERING_MAX]; // chain threads that outlived their wait
 static int address_length;        // 4 or 16 then, else 0
+static HANDLE lingering[LINGERING_MAX]; // chain threads that outlived their wait
 
 // Decodes one extension of a certificate into memory of LocalAlloc's, or NULL.
 static void* decode_extension(PCCERT_CONTEXT certificate, const char* oid, const char* type)

@@ -34,7 +34,7 @@
 #include "ui/session_log.h"
 
 enum {
-    ATTEMPT_MAX = 4,        // connection attempts under way at once
+    ATTEMPT_MAX = 4,         // connection attempts under way at once
     ATTEMPT_DELAY_TICKS = 2, // an attempt's head start over the next: 0.5 to 1 s
     READS_PER_NOTICE = 64    // a server that never stops still lets other messages in
 };
