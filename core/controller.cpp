@@ -289,15 +289,6 @@ static void check_now(void)
     }
 }
 
-static void checking_tick(void)
-{
-    if (net_timeout_tick() == 1) {
-        net_close();
-        report_outcome();
-        retry_or_idle();
-    }
-}
-
 static void check_over(void)
 {
     net_close();
@@ -307,6 +298,19 @@ static void check_over(void)
         retry_or_idle();
     else
         enter_idle();
+}
+
+static void checking_tick(void)
+{
+    if (net_timeout_tick() != 1)
+        return;
+    if (session.error_kind == ERROR_NONE) { // QUIT answered, the server never closed
+        check_over();
+        return;
+    }
+    net_close();
+    report_outcome();
+    retry_or_idle();
 }
 
 static void abort_check(void)

@@ -14,7 +14,9 @@
 // (or an issuer the server did not send) can hang on the network, and Wine
 // heeds no time-out for it, so that chain is built on a thread of its own;
 // the window's thread waits a few seconds for it at most and then builds the
-// chain from what it has, its revocation unknown.
+// chain from what it has, its revocation unknown. A thread that outlives its
+// wait owns everything it touches; a few are kept track of, no more are
+// started while they run, and exit waits for them a moment.
 #define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
 #include <winsock2.h>
 
@@ -31,7 +33,11 @@
 #include "settings/settings.h" // NAME_CAPACITY
 #include "ui/session_log.h"
 
-enum { URL_WAIT_MS = 3000 }; // every fetch of one check together
+enum {
+    URL_WAIT_MS = 3000, // every fetch of one check together
+    LINGERING_MAX = 4,  // chain threads past their wait, at most
+    EXIT_WAIT_MS = 1000 // for them at exit
+};
 
 // Policy flags of wininet's: an address skips the policy's name check
 // (SECURITY_FLAG_IGNORE_CERT_CN_INVALID); revocation is judged from the
@@ -47,6 +53,7 @@ static const DWORD WITH_REVOCATION =
 
 static unsigned char address[16]; // the host as an address, if it is one
 static int address_length;        // 4 or 16 then, else 0
+static HANDLE lingering[LINGERING_MAX]; // chain threads that outlived their wait
 
 // Decodes one extension of a certificate into memory of LocalAlloc's, or NULL.
 static void* decode_extension(PCCERT_CONTEXT certificate, const char* oid, const char* type)
@@ -150,10 +157,30 @@ static DWORD WINAPI build_chain_with_revocation(void* parameter)
 {
     ChainJob* job = (ChainJob*)parameter;
     CERT_CHAIN_PARA para = chain_para();
+    // Wine answers a certificate's second check from a cache that says "not
+    // revoked", so under Wine only the first check in a prefix refuses a
+    // revoked certificate. Windows keeps no such cache; the verdict reads the
+    // status as the chain engine gives it.
     CertGetCertificateChain(NULL, job->certificate, NULL, job->certificate->hCertStore, &para,
                             WITH_REVOCATION, NULL, &job->chain);
     release_job(job);
     return 0;
+}
+
+// A free place for a thread that may outlive its wait, once those that
+// have ended are let go; -1 when all are still running.
+static int free_lingering_slot(void)
+{
+    int free_slot = -1;
+    for (int slot = 0; slot < LINGERING_MAX; slot++) {
+        if (lingering[slot] && WaitForSingleObject(lingering[slot], 0) == WAIT_OBJECT_0) {
+            CloseHandle(lingering[slot]);
+            lingering[slot] = NULL;
+        }
+        if (!lingering[slot])
+            free_slot = slot;
+    }
+    return free_slot;
 }
 
 // The chain with revocation checked, or, when that takes too long, from
@@ -161,7 +188,9 @@ static DWORD WINAPI build_chain_with_revocation(void* parameter)
 static PCCERT_CHAIN_CONTEXT build_chain(PCCERT_CONTEXT certificate)
 {
     PCCERT_CHAIN_CONTEXT chain = NULL;
-    ChainJob* job = (ChainJob*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof *job);
+    int slot = free_lingering_slot();
+    ChainJob* job =
+        slot < 0 ? NULL : (ChainJob*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof *job);
     if (job) {
         job->certificate = CertDuplicateCertificateContext(certificate);
         job->holders = 2;
@@ -171,9 +200,9 @@ static PCCERT_CHAIN_CONTEXT build_chain(PCCERT_CONTEXT certificate)
         else if (WaitForSingleObject(thread, URL_WAIT_MS) == WAIT_OBJECT_0) {
             chain = job->chain;
             job->chain = NULL;
-        }
-        if (thread)
             CloseHandle(thread);
+        } else
+            lingering[slot] = thread;
         release_job(job);
     }
     CERT_CHAIN_PARA para = chain_para();
@@ -255,4 +284,19 @@ void cert_log_facts(PCCERT_CONTEXT certificate)
     format_date(&certificate->pCertInfo->NotAfter, until, sizeof until);
     snprintf(line, sizeof line, "証明書の有効期間: %s から %s まで (UTC)\r\n", from, until);
     log_append(line);
+}
+
+void cert_cleanup(void)
+{
+    HANDLE threads[LINGERING_MAX];
+    DWORD count = 0;
+    for (HANDLE& thread : lingering) {
+        if (thread)
+            threads[count++] = thread;
+        thread = NULL;
+    }
+    if (count > 0)
+        WaitForMultipleObjects(count, threads, TRUE, EXIT_WAIT_MS);
+    for (DWORD i = 0; i < count; i++)
+        CloseHandle(threads[i]);
 }

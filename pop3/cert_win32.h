@@ -12,3 +12,6 @@ long cert_judge(PCCERT_CONTEXT certificate, const char* host);
 
 // Logs whom the certificate names, who issued it and how long it is valid.
 void cert_log_facts(PCCERT_CONTEXT certificate);
+
+// At exit: waits a moment for chains still being built past their check.
+void cert_cleanup(void);

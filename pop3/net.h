@@ -6,6 +6,7 @@
 
 enum {
     SESSION_TIMEOUT_TICKS = 60, // 30 s of 500 ms ticks, the whole session
+    QUIT_CLOSE_WAIT_TICKS = 4,  // for the server's close after QUIT's answer: 1.5 to 2 s
     RECEIVE_CHUNK = 4096
 };
 
@@ -20,7 +21,9 @@ enum NetResult {
 int net_start(void);
 // Cancels a pending lookup and closes the socket; safe to call repeatedly.
 void net_close(void);
-// Counts a 500 ms tick; the 60th fails the session and returns 1.
+// Counts a 500 ms tick; the 60th fails the session and returns 1. Returns 1
+// as well, the session a success, when QUIT's answer is in and the server
+// has not closed within 2 s.
 int net_timeout_tick(void);
 // Sends bytes on the session's socket, encrypted once TLS is on; nobody
 // checks the result.

@@ -9,6 +9,12 @@
 // covers them all. Messages about a lookup or socket that is no longer
 // current are not ours. Once TLS is on, reads and sends go through the TLS
 // module, which hands the plaintext to the response receiver.
+//
+// A readable notice reads until the socket is empty: Wine announces data
+// once per read, so one read per notice would make a long listing wait a
+// message per chunk. Once QUIT has had its "+OK" the check is complete; a
+// server that then never closes is closed after a short wait, and the check
+// stands as the success it was.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -17,6 +23,7 @@
 #include <stdio.h>
 
 #include "core/app_win32.h"
+#include "pop3/cert_win32.h"
 #include "pop3/lookup_win32.h"
 #include "pop3/net.h"
 #include "pop3/receiver.h"
@@ -27,8 +34,9 @@
 #include "ui/session_log.h"
 
 enum {
-    ATTEMPT_MAX = 4,        // connection attempts under way at once
-    ATTEMPT_DELAY_TICKS = 2 // an attempt's head start over the next: 0.5 to 1 s
+    ATTEMPT_MAX = 4,         // connection attempts under way at once
+    ATTEMPT_DELAY_TICKS = 2, // an attempt's head start over the next: 0.5 to 1 s
+    READS_PER_NOTICE = 64    // a server that never stops still lets other messages in
 };
 
 static SOCKET session_socket = INVALID_SOCKET;
@@ -44,6 +52,7 @@ static bool looked_up; // the log then names the address connected to
 static char server_host[NAME_CAPACITY];
 static int server_port;
 static int32_t timeout_ticks;
+static int32_t quit_wait_ticks;
 
 static int fail(const char* text)
 {
@@ -66,6 +75,7 @@ void net_init(void)
 void net_cleanup(void)
 {
     net_close();
+    cert_cleanup();
     WSACleanup();
 }
 
@@ -170,7 +180,7 @@ static int begin_connecting(const addrinfo* addresses)
 int net_start(void)
 {
     net_close();
-    timeout_ticks = 0;
+    timeout_ticks = quit_wait_ticks = 0;
     server_port = server_split(settings.SERVER, server_default_port(settings.SECURITY), server_host,
                                sizeof server_host);
     char port[8];
@@ -263,6 +273,20 @@ static int read_chunk(void)
     return count;
 }
 
+// Reads until the socket is empty, the stream ends or the session fails;
+// the result of the last read. Whatever is left after the last of
+// READS_PER_NOTICE reads is announced again.
+static int read_available(void)
+{
+    int result = -1;
+    for (int reads = 0; reads < READS_PER_NOTICE && session.error_kind == ERROR_NONE; reads++) {
+        result = read_chunk();
+        if (result <= 0)
+            break;
+    }
+    return result;
+}
+
 // The server ended the stream: a success only after QUIT.
 static int end_at_close(void)
 {
@@ -293,7 +317,7 @@ int net_on_socket_event(uintptr_t socket_handle, uint32_t event)
         // A failed read is ignored: the next event comes. A clear-text read
         // of 0 bytes waits for the close event; TLS may end the stream first.
         bool tls = tls_is_on();
-        if (read_chunk() == 0 && tls)
+        if (read_available() == 0 && tls)
             return end_at_close();
         if (session.error_kind != ERROR_NONE) {
             net_close();
@@ -313,6 +337,10 @@ int net_on_socket_event(uintptr_t socket_handle, uint32_t event)
 
 int net_timeout_tick(void)
 {
+    if (pop_quit_answered() && ++quit_wait_ticks >= QUIT_CLOSE_WAIT_TICKS) {
+        net_close();
+        return 1;
+    }
     if (++timeout_ticks < SESSION_TIMEOUT_TICKS) {
         if (next_address && timeout_ticks - last_attempt_tick >= ATTEMPT_DELAY_TICKS)
             start_next_attempt();

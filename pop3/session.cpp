@@ -35,6 +35,7 @@ enum {
 
 // The greeting's APOP time stamp, "<" to ">" included.
 static char time_stamp[APOP_INPUT_CAPACITY];
+static bool quit_answered;
 
 static PopStep fail(const char* text)
 {
@@ -55,6 +56,7 @@ void pop_reset(void)
     line_dropping = false;
     pop_state = POP_GREETING;
     top_reset();
+    quit_answered = false;
 }
 
 bool pop_quit_sent(void)
@@ -70,6 +72,11 @@ void pop_certificate_refused(const char* failure)
         find_note_certificate(failure);
     else
         fail(failure);
+}
+
+bool pop_quit_answered(void)
+{
+    return quit_answered;
 }
 
 static PopStep send_command(const char* command, const char* logged, PopState next)
@@ -294,6 +301,7 @@ PopStep pop_handle_line(int length)
     case POP_TOP_LIST:
         return read_header_line(line, length);
     case POP_QUIT_SENT:
+        quit_answered = true; // the receiver let only "+OK" through
         return POP_CONTINUE;
     }
     return POP_CONTINUE;

@@ -64,6 +64,8 @@ PopStep pop_handle_line(int length);
 void pop_handle_cut_line(int length);
 
 bool pop_quit_sent(void);
+// QUIT has had its "+OK": the check is complete, whether the server closes or not.
+bool pop_quit_answered(void);
 
 // The handshake that STLS began has succeeded: the login follows.
 void pop_tls_ready(void);

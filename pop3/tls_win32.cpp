@@ -1,23 +1,29 @@
 // TLS through SChannel (secur32) with the certificate checked through the
 // chain engine (crypt32).
 //
-// Non-blocking like the rest of the connection layer: each readable event
-// reads once into a fixed buffer that holds at least one whole record, and
-// every complete record in it is handled at once. A handshake's last token
-// may carry application bytes behind it (the greeting, with TLS from the
-// first byte); no further event announces them, so they are decrypted
-// straight away.
+// Non-blocking like the rest of the connection layer: each read takes what
+// fits into a fixed buffer that holds at least one whole record and a
+// largest fragment more, and every complete record in it is handled at once.
+// A handshake's last token may carry application bytes behind it (the
+// greeting, with TLS from the first byte); no further event announces them,
+// so they are decrypted straight away.
 //
 // SChannel is asked not to judge the certificate (Wine's judges nothing at
 // all); cert_win32.cpp does, once the handshake is through.
 //
 // After the handshake the server may send handshake messages again: TLS 1.3
 // session tickets and key updates, or a TLS 1.2 request to renegotiate.
-// SChannel reports them as SEC_I_RENEGOTIATE and takes the bytes behind them
-// through InitializeSecurityContext. Commands sent meanwhile wait and go out
-// when it is through. A TLS 1.2 request that application data follows, or
+// SChannel reports each as SEC_I_RENEGOTIATE and takes the bytes behind it
+// through InitializeSecurityContext, which hands back what it did not use;
+// servers send two tickets at once, so any number may stand in one read.
+// Commands sent meanwhile wait and go out when it is through. A TLS 1.2
+// request that anything follows in the read (data, or more requests), or
 // that SChannel cannot take up on its own (Wine renegotiates only from
-// handshake bytes it is given), is declined by going on, as TLS 1.2 allows.
+// handshake bytes it is given), is declined by going on, as TLS 1.2 allows:
+// a server that wants a new handshake waits for the client's hello.
+//
+// The server's close_notify ends the stream at once, whatever stands behind
+// it in the read: nothing after it is taken as a reply.
 //
 // Only TLS 1.2 and later are enabled. Wine honours only the enabled mask of
 // the old credentials record and ignores the disabled list of the new one;
@@ -48,13 +54,13 @@
 
 enum {
     RECORD_MAX = 5 + 16384 + 2048, // header, largest fragment, largest expansion
-    READ_MAX = 4096,
+    READ_MAX = 16384, // room at least, behind a partial record
     INCOMING_CAPACITY = RECORD_MAX + READ_MAX,
     OUTGOING_CAPACITY = 2048, // commands are short: each is sent in pieces that fit
     HELD_CAPACITY = 512       // commands waiting for a renegotiation: one at a time
 };
 
-enum RecordType { RECORD_HANDSHAKE = 22, RECORD_APPLICATION_DATA = 23 };
+enum { RECORD_ALERT = 21 }; // a record's content type, its first byte
 
 static const DWORD TLS12_AND_LATER = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT;
 static const DWORD CONTEXT_REQUEST = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
@@ -325,17 +331,18 @@ static Step handshake_step(void)
     return handshake_went(continue_handshake());
 }
 
-// The server sent handshake messages after the handshake; incoming holds
-// what came behind them. TLS 1.3 hands all of it to SChannel; TLS 1.2 hands
-// over nothing but handshake records, and declines a request that SChannel
-// cannot take up from what it was given.
+// The server sent a handshake message after the handshake; incoming holds
+// what came behind it. TLS 1.3 hands all of it to SChannel, which takes the
+// message and leaves the rest for decrypting. TLS 1.2 takes up only a
+// request with nothing behind it, and declines one that SChannel cannot take
+// up from what it was given.
 static Step renegotiate(void)
 {
     SecPkgContext_ConnectionInfo connection = {};
     bool tls13 = QueryContextAttributesA(&context, SECPKG_ATTR_CONNECTION_INFO, &connection) ==
                      SEC_E_OK &&
                  (connection.dwProtocol & SP_PROT_TLS1_3_CLIENT);
-    if (!tls13 && incoming_length > 0 && incoming[0] != RECORD_HANDSHAKE)
+    if (!tls13 && incoming_length > 0)
         return STEP_AGAIN;
     renegotiating = true;
     phase = PHASE_HANDSHAKE;
@@ -352,9 +359,10 @@ static Step decrypt_step(void)
 {
     if (incoming_length == 0)
         return STEP_WAIT;
-    // Wine reports the server's close_notify as an empty record; an empty
-    // record of application data is legal and means nothing.
-    bool application_data = incoming[0] == RECORD_APPLICATION_DATA;
+    // Wine reports the server's close_notify as an empty alert record, and
+    // what follows it as more data; an empty record of application data is
+    // legal and means nothing.
+    bool alert = incoming[0] == RECORD_ALERT;
     SecBuffer buffers[4] = {{(unsigned long)incoming_length, SECBUFFER_DATA, incoming},
                             {0, SECBUFFER_EMPTY, NULL},
                             {0, SECBUFFER_EMPTY, NULL},
@@ -373,14 +381,11 @@ static Step decrypt_step(void)
         return STEP_OVER;
     }
     const SecBuffer* data = NULL;
-    bool has_extra = false;
     for (const SecBuffer& buffer : buffers) {
         if (buffer.BufferType == SECBUFFER_DATA)
             data = &buffer;
-        has_extra |= buffer.BufferType == SECBUFFER_EXTRA;
     }
-    if (status == SEC_E_OK && (!data || data->cbBuffer == 0) && !has_extra &&
-        !application_data) {
+    if (status == SEC_E_OK && (!data || data->cbBuffer == 0) && alert) {
         phase = PHASE_OVER;
         return STEP_OVER;
     }
@@ -434,8 +439,7 @@ int tls_read(void)
 {
     if (phase == PHASE_OVER)
         return 0;
-    int room = INCOMING_CAPACITY - incoming_length;
-    int count = recv(tls_socket, incoming + incoming_length, room < READ_MAX ? room : READ_MAX, 0);
+    int count = recv(tls_socket, incoming + incoming_length, INCOMING_CAPACITY - incoming_length, 0);
     if (count == SOCKET_ERROR)
         return -1;
     if (count == 0) {

@@ -4,7 +4,8 @@
 // listing of the running check. Committing swaps their roles. The search is
 // linear, comparing a 32-bit hash before the id. uidl.txt is written whole
 // into a temporary file and put in place in one step, so a failed write
-// leaves the previous seen set on disk.
+// leaves the previous seen set on disk; the seen set in memory stands, and
+// goes out again at the next acknowledge, or at exit, until it is written.
 #include "pop3/uidl_store.h"
 
 #include <stdio.h>
@@ -22,6 +23,8 @@ enum { FILE_READ_UNIT = 510 }; // a longer line is read as several entries
 
 static const char FILE_NAME[] = "uidl.txt";
 static const char TEMP_NAME[] = "uidl.txt.new";
+
+static bool save_pending; // the seen set is newer than uidl.txt
 
 static UidlGeneration* seen(void)
 {
@@ -92,6 +95,9 @@ void uidl_load(void)
 
 void uidl_free(void)
 {
+    if (save_pending)
+        uidl_save();
+    save_pending = false;
     free(uidl_store.generations);
     uidl_store.generations = nullptr;
 }
@@ -188,34 +194,41 @@ void uidl_end_listing(void)
 
 void uidl_commit(void)
 {
-    if (!uidl_store.listing_complete)
+    if (!uidl_store.listing_complete) {
+        if (save_pending)
+            uidl_save();
         return;
+    }
     uidl_store.listing_complete = false;
     uidl_store.current = 1 - uidl_store.current;
     uidl_save();
 }
 
-void uidl_save(void)
+static int write_seen_set(void)
 {
-    if (!uidl_store.generations)
-        return;
     char path[PATH_CAPACITY], temp_path[PATH_CAPACITY];
     file_path(path, sizeof path, FILE_NAME);
     file_path(temp_path, sizeof temp_path, TEMP_NAME);
     FILE* temp = file_open(temp_path, "wb");
     if (!temp)
-        return;
+        return -1;
     const UidlGeneration* ids = seen();
     for (int32_t i = 0; i < uidl_store.count[uidl_store.current]; i++) {
         if (fputs(ids->ids[i], temp) == EOF || fputs("\r\n", temp) == EOF)
             break;
     }
-    // A failed write leaves an error on the stream, which file_replace sees
-    // when it flushes; then uidl.txt stays as it was.
+    // A failed write leaves an error on the stream; then uidl.txt stays as
+    // it was.
     if (ferror(temp)) {
         fclose(temp);
         remove(temp_path);
-        return;
+        return -1;
     }
-    file_replace(temp, temp_path, path);
+    return file_replace(temp, temp_path, path);
+}
+
+void uidl_save(void)
+{
+    if (uidl_store.generations)
+        save_pending = write_seen_set() != 0;
 }

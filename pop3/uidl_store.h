@@ -35,6 +35,7 @@ uint32_t uidl_hash(const char* id);
 
 // Reads uidl.txt into the seen set unless the store is there already.
 void uidl_load(void);
+// At exit; writes only a seen set whose saving failed.
 void uidl_free(void);
 
 // Called by the conversation around the LIST and UIDL listings. The line
@@ -50,6 +51,9 @@ void uidl_end_listing(void);
 // highest first, at most capacity of them; returns how many.
 int32_t uidl_newest_unseen(int32_t* numbers, int32_t capacity);
 
-// On acknowledge: a complete listing becomes the seen set and is saved.
+// On acknowledge: a complete listing becomes the seen set and is saved; with
+// none, a seen set whose saving failed is saved again.
 void uidl_commit(void);
+// Writes the seen set to uidl.txt. A failure keeps it in memory, marked to
+// be written at the next acknowledge or at exit.
 void uidl_save(void);

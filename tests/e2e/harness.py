@@ -228,7 +228,8 @@ class Behaviour:
     """faults: command word -> Action instead of the answer; TLS from the first byte
     when implicit, else after STLS, step bytes per write; records: command word ->
     TLS records of our own making ("empty" application data, a "hello" request to
-    renegotiate) sent just before its answer, or after it when the word ends in "+"."""
+    renegotiate, a "close_notify") sent just before its answer, or after it when the
+    word ends in "+"."""
     greeting: object = b"+OK corvina test server ready " + TIME_STAMP
     messages: tuple = (1000,)
     faults: dict = field(default_factory=dict)
@@ -398,8 +399,8 @@ class ScriptedPop3:
 
         def made(word):  # the records the behaviour makes at this word
             kinds = behaviour.records.get(word, ())
-            return b"".join(stream.record(*{"empty": (23, b""), "hello": (22, b"\0" * 4)}[k])
-                            for k in kinds)
+            return b"".join(stream.record(*{"empty": (23, b""), "hello": (22, b"\0" * 4),
+                                            "close_notify": (21, b"\1\0")}[k]) for k in kinds)
         stream = Tls(sock, behaviour, connection) if behaviour.implicit else sock
         greeting = behaviour.greeting
         greeting = greeting if isinstance(greeting, Action) else Action(greeting + b"\r\n")
@@ -409,6 +410,8 @@ class ScriptedPop3:
         while state != "closed":
             if not (chunk := stream.recv(65536)):
                 connection.lines += [pending] if pending else []
+                if stream is not sock and not stream.eof:  # the client's close_notify, unasked
+                    connection.ended = "close_notify"
                 return
             pending += chunk
             while b"\n" in pending and state != "closed":

@@ -47,6 +47,10 @@ ROWS = [  # settings besides the scripted server's, its behaviour, the tool tip
     (TLS, Behaviour(implicit=True, cert="unanswered"), ONE),  # its list never comes
     (TLS, Behaviour(implicit=True, records={"USER+": ["empty"], "STAT": ["empty"]}), ONE),
     (TLS, Behaviour(implicit=True, records={"USER+": ["hello"], "STAT": ["hello"]}), ONE),
+    *((TLS, Behaviour(implicit=True, records={"USER+": ["hello"] * n, "STAT": ["hello"] * n}), ONE)
+      for n in (2, 3, 10)),  # in one write, between replies and before one
+    (TLS, Behaviour(implicit=True, records={"USER": ["close_notify"]}), "通信エラー発生"),  # "+OK" behind
+    (TLS, Behaviour(implicit=True, faults={"QUIT": reply(b"+OK bye")}), ONE),  # and never closes
     ({"SECURITY": 1, "SERVER": "example.test"}, Behaviour(implicit=True, cert="wildcard"), NAME),
     ({"SECURITY": 1, "SERVER": "example.test"}, Behaviour(implicit=True, cert="wildcard-cn"), NAME),
     ({"SECURITY": 1, "SERVER": "localhost."}, Behaviour(implicit=True), ONE),

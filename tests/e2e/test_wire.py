@@ -27,6 +27,21 @@ def test_dovecot_checks_announce_acknowledge_and_remember(desktop, mailbox):
     tray_shows(probe, "新着メールはありません", NORMAL)
     mailbox.add_message(500)
     check_ends_with(probe, "1 通のメール (500 バイト)", ARRIVE)
+    # uidl.txt held open by another program: a short hold is waited out; past a
+    # long one the seen ids stay in memory, and go out at exit.
+    probe.hold(500, windows_path(app.uidl_file))
+    probe.click_icon()
+    wait_for(app.uidl_lines, lambda lines: lines == mailbox.uidl(), what="uidl.txt past a hold")
+    mailbox.add_message(600)
+    check_ends_with(probe, "1 通のメール (600 バイト)", ARRIVE)
+    probe.hold(3000, windows_path(app.uidl_file))
+    probe.click_icon()
+    check_ends_with(probe, "新着メールはありません", NORMAL)
+    assert app.uidl_lines() == mailbox.uidl()[:-1]
+    wait_for(probe.held, lambda held: held == 0, what="the hold's end")
+    probe.command(IDM_EXIT)
+    assert app.wait_exit() == 0
+    assert app.uidl_lines() == mailbox.uidl()
 
 
 DIGEST = hashlib.md5(TIME_STAMP + b"secret").hexdigest().encode()

@@ -326,6 +326,24 @@ static Json in_program(HWND window, UINT message, WPARAM wparam)
     return box(r);
 }
 
+// A file held open as a virus scanner holds it: reading, sharing reads
+// only, for a while.
+struct Hold {
+    HANDLE file;
+    DWORD milliseconds;
+};
+static LONG files_held;
+
+static DWORD WINAPI hold_file(LPVOID parameter)
+{
+    Hold* hold = (Hold*)parameter;
+    Sleep(hold->milliseconds);
+    CloseHandle(hold->file);
+    delete hold;
+    InterlockedDecrement(&files_held);
+    return 0;
+}
+
 static Json answer(const std::vector<std::string>& words, const std::string& line)
 {
     const std::string& verb = words[0];
@@ -398,6 +416,20 @@ static Json answer(const std::vector<std::string>& words, const std::string& lin
         if (strip && ask(strip, TCM_GETCURSEL, 0, 0, &current))
             out = obj({{"current", num((long long)current)},
                        {"rect", in_program(strip, TCM_GETITEMRECT, (WPARAM)arg(2))}});
+    } else if (verb == "hold" && words.size() == 3) { // hold <milliseconds> <path>
+        std::wstring path(words[2].size(), L'\0');
+        path.resize((size_t)MultiByteToWideChar(CP_UTF8, 0, words[2].data(), (int)words[2].size(),
+                                                &path[0], (int)path.size()));
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            InterlockedIncrement(&files_held);
+            CloseHandle(CreateThread(nullptr, 0, hold_file, new Hold{file, (DWORD)arg(1)}, 0,
+                                     nullptr));
+            out = "0";
+        }
+    } else if (verb == "held") { // how many files are held still
+        out = num(files_held);
     } else if (verb == "focus") { // where the program's keystrokes go
         GUITHREADINFO info = {};
         info.cbSize = sizeof info;

@@ -69,7 +69,7 @@ void log_clear(void)
 int net_start(void)
 {
     fake.net_starts++;
-    fake.timeout_ticks = 0;
+    fake.timeout_ticks = fake.quit_wait_ticks = 0;
     std::string error = fake.net_start_error ? fake.net_start_error : "";
     if (!fake.start_errors.empty()) {
         error = fake.start_errors.front();
@@ -91,6 +91,10 @@ void net_close(void)
 
 int net_timeout_tick(void)
 {
+    if (pop_quit_answered() && ++fake.quit_wait_ticks >= QUIT_CLOSE_WAIT_TICKS) {
+        net_close();
+        return 1;
+    }
     if (++fake.timeout_ticks < SESSION_TIMEOUT_TICKS)
         return 0;
     net_close();

@@ -51,7 +51,7 @@ struct FakeWorld {
     int tls_starts;              // net_start_tls calls: STLS was accepted
     const char* net_start_error; // non-null: net_start fails at once with this text
     std::vector<std::string> start_errors; // first: one per start in turn, "" to connect
-    int timeout_ticks;
+    int timeout_ticks, quit_wait_ticks;
 
     // Settings sheet and account page.
     std::function<void()> while_sheet_open; // runs inside sheet_show

@@ -118,7 +118,8 @@ std::string world()
 // "default-mailer" (Windows' default mail program registered),
 // "net-fails" (every connect), "popup-off", "no-password", "serve:N" for the
 // server's answer of N messages ("serve:NxS" of S bytes each; "serve:N!VERB"
-// refusing VERB), "late:N" for that answer arriving only if the connection
+// refusing VERB), "open:N" for that answer with the connection left open after
+// QUIT's "+OK", "late:N" for that answer arriving only if the connection
 // is still open, and "sheet:A+B" for the settings sheet, open while steps
 // A, B... run.
 void run_steps(const std::string& steps)
@@ -177,6 +178,8 @@ void run_steps(const std::string& steps)
                     sheet_world = seen;
                 };
                 dispatch_event(SettingsCommand);
+            } else if (verb == "open") {
+                pop3_peer_serve(mailbox(std::stoi(step.substr(5))));
             } else if (verb == "late") {
                 if (fake.net_starts > fake.net_closes) {
                     pop3_peer_serve(mailbox(std::stoi(step.substr(5))));
@@ -236,6 +239,13 @@ const Scenario SCENARIOS[] = {
      {{"net-fails tick", "RetryWait ERROR 'ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗' starts=1 hides=0 tick"},
       {"tick*20", "Idle ERROR 'ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗' starts=2 minute"},
       {"minute*5", "RetryWait ERROR 'ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗' starts=3 tick"}}},
+    // The check is over with QUIT's "+OK": a server that never closes is closed
+    // after 2 s, the check a success that is not retried.
+    {"quit_answered_but_never_closed",
+     "RETRY_MAX=3",
+     {{"tick open:2 tick*3",
+       "Checking CHECK 'サーバーとの通信中...' starts=1 closes=0 hides=0 tick log='+OK'"},
+      {"tick", "Idle ARRIVE '2 通のメール (2000 バイト)' starts=1 closes=2 blink tick minute"}}},
     {"time_out_at_the_sixtieth_tick",
      "RETRY_MAX=0",
      {{"tick*60", "Checking CHECK 'サーバーとの通信中...' starts=1 closes=0 hides=0 tick"},

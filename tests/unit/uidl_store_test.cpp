@@ -138,36 +138,49 @@ TEST_F(SeenStore, AbsentStoreAcceptsListingsAndCountsNothing)
 }
 
 // A save that fails leaves the old file whole; the seen set in memory has
-// moved on all the same.
-TEST_F(SeenStore, FailedSaveLeavesTheOldFile)
+// moved on all the same, and goes out at the next acknowledge or at exit.
+TEST_F(SeenStore, FailedSaveLeavesTheOldFileAndIsMadeGoodLater)
 {
-    write_file(dir + "uidl.txt", "old-1\r\nold-2\r\n");
-    uidl_load();
     Pop3Peer peer;
-    for (int i = 0; i < 200; i++)
+    std::string all;
+    for (int i = 0; i < 200; i++) {
         peer.messages.push_back({"a-rather-long-unique-id-" + std::to_string(i), 1});
-    ASSERT_TRUE(check(peer));
-
+        all += peer.messages.back().uid + "\r\n";
+    }
+    auto failing = [&](void (*acknowledge_or_exit)(void)) {
 #ifdef _WIN32
-    // The temporary file cannot be made: a directory stands in its place.
-    ASSERT_EQ(0, _mkdir((dir + "uidl.txt.new").c_str()));
-    uidl_commit();
-    _rmdir((dir + "uidl.txt.new").c_str());
+        // The temporary file cannot be made: a directory stands in its place.
+        ASSERT_EQ(0, _mkdir((dir + "uidl.txt.new").c_str()));
+        acknowledge_or_exit();
+        _rmdir((dir + "uidl.txt.new").c_str());
 #else
-    // The write fails part-way: the file size limit stops it at 1000 bytes.
-    struct rlimit old_limit, limit;
-    getrlimit(RLIMIT_FSIZE, &old_limit);
-    limit = old_limit;
-    limit.rlim_cur = 1000;
-    void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &limit);
-    uidl_commit();
-    setrlimit(RLIMIT_FSIZE, &old_limit);
-    signal(SIGXFSZ, old_handler);
+        // The write fails part-way: the file size limit stops it at 1000 bytes.
+        struct rlimit old_limit, limit;
+        getrlimit(RLIMIT_FSIZE, &old_limit);
+        limit = old_limit;
+        limit.rlim_cur = 1000;
+        void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &limit);
+        acknowledge_or_exit();
+        setrlimit(RLIMIT_FSIZE, &old_limit);
+        signal(SIGXFSZ, old_handler);
 #endif
-    EXPECT_EQ("old-1\r\nold-2\r\n", read_file(dir + "uidl.txt"));
-    EXPECT_EQ("<missing>", read_file(dir + "uidl.txt.new"));
-    EXPECT_EQ(200u, seen_ids().size());
+    };
+    for (void (*later)(void) : {uidl_commit, uidl_free}) {
+        write_file(dir + "uidl.txt", "old-1\r\nold-2\r\n");
+        uidl_load();
+        ASSERT_TRUE(check(peer));
+        failing(uidl_commit);
+        EXPECT_EQ("old-1\r\nold-2\r\n", read_file(dir + "uidl.txt"));
+        EXPECT_EQ("<missing>", read_file(dir + "uidl.txt.new"));
+        EXPECT_EQ(200u, seen_ids().size());
+        later(); // an acknowledge with nothing new, or exit
+        EXPECT_EQ(all, read_file(dir + "uidl.txt"));
+        remove((dir + "uidl.txt").c_str());
+        later();
+        EXPECT_EQ("<missing>", read_file(dir + "uidl.txt")) << "written once only";
+        uidl_free();
+    }
 }
 
 } // namespace
