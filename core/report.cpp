@@ -8,9 +8,11 @@
 #include <inttypes.h>
 #include <stdio.h>
 
+#include "core/busy.h"
 #include "core/controller.h"
 #include "core/env.h"
 #include "core/sound.h"
+#include "core/text.h"
 #include "pop3/session.h"
 #include "settings/settings.h"
 #include "tray/popup.h"
@@ -42,20 +44,53 @@ void format_outcome(char* out, size_t capacity, int32_t count, int64_t size)
     snprintf(out, capacity, "%d 通のメール%s", (int)count, suffix);
 }
 
+static bool announcement_held;
+static char held_text[OUTCOME_TEXT_CAPACITY];
+
+static bool sound_wanted(void)
+{
+    return settings.USE_SOUND && settings.SOUND_FILE[0] != '\0';
+}
+
+static void play_sound(void)
+{
+    char file[PATH_CAPACITY];
+    env_expand(settings.SOUND_FILE, file, sizeof file);
+    sound_play(file);
+}
+
 static void announce(const char* text)
 {
     controller.popup_close_pending = true;
     tray_set_icon(ARRIVE_ICON);
     controller.blinking = true;
-    if (settings.USE_POPUPDLG)
+    // The shell is asked only when there is something to hold back.
+    announcement_held = (settings.USE_POPUPDLG || sound_wanted()) && user_is_busy();
+    if (announcement_held)
+        text_copy(held_text, sizeof held_text, text);
+    else if (settings.USE_POPUPDLG)
         popup_show("新着メールがあります。", text);
     if (settings.USE_BALOON)
         tray_balloon(text);
-    if (settings.USE_SOUND && settings.SOUND_FILE[0] != '\0') {
-        char file[PATH_CAPACITY];
-        env_expand(settings.SOUND_FILE, file, sizeof file);
-        sound_play(file);
-    }
+    if (!announcement_held && sound_wanted())
+        play_sound();
+}
+
+// Only the blinking tick calls this, so a wait costs no wake-up of its own,
+// and mail taken note of in the meantime (no more blinking) is never shown
+// late; the next announcement starts afresh.
+HeldAnnouncement release_held_announcement(void)
+{
+    if (!announcement_held)
+        return NOTHING_HELD;
+    if (user_is_busy())
+        return STILL_HELD;
+    announcement_held = false;
+    if (settings.USE_POPUPDLG)
+        popup_show("新着メールがあります。", held_text);
+    if (sound_wanted())
+        play_sound();
+    return RELEASED;
 }
 
 void report_outcome(void)

@@ -13,6 +13,7 @@
 #include "res/resource.h"
 #include "settings/settings.h"
 #include "tray/popup.h"
+#include "tray/popup_place.h"
 #include "tray/tray_win32.h"
 
 static HWND popup;
@@ -135,10 +136,16 @@ void popup_show(const char* heading, const char* text)
 
     RECT work;
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
-    int free_width = (work.right - work.left) - (popup_rect.right - popup_rect.left);
-    int free_height = (work.bottom - work.top) - (popup_rect.bottom - popup_rect.top);
-    int x = work.left + free_width * settings.POPUPDLG_X / 6;
-    int y = work.top + free_height * settings.POPUPDLG_Y / 6;
+    // The balloon, a toast in the same corner on Windows 10 and 11, would
+    // land on the popup's buttons.
+    bool balloon = settings.USE_BALOON && shell_version >= 500;
+    int dpi = dpi_of_window(popup);
+    ScreenBox place = popup_place(ScreenBox{work.left, work.top, work.right, work.bottom},
+                                  popup_rect.right - popup_rect.left,
+                                  popup_rect.bottom - popup_rect.top, settings.POPUPDLG_X,
+                                  settings.POPUPDLG_Y, balloon ? dpi_scale(TOAST_WIDTH, dpi) : 0,
+                                  balloon ? dpi_scale(TOAST_HEIGHT, dpi) : 0);
+    int x = place.left, y = place.top;
 
     ShowWindow(popup, SW_SHOWNOACTIVATE);
     SetWindowPos(popup, HWND_TOPMOST, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);

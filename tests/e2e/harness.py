@@ -531,13 +531,13 @@ class Probe:
 class Corvina:
     """corvina.exe in a folder of its own, with its INI file and uidl.txt beside it."""
 
-    def __init__(self, desktop, folder):
+    def __init__(self, desktop, folder, exe=None):
         self.desktop, self.folder = desktop, folder
         shutil.rmtree(folder, ignore_errors=True)
         folder.mkdir(parents=True)
         self.exe, self.ini, self.uidl_file = (folder / name for name in (
             "corvina.exe", "corvina.ini", "uidl.txt"))
-        shutil.copy2(os.environ["CORVINA_EXE"], self.exe)
+        shutil.copy2(exe or os.environ["CORVINA_EXE"], self.exe)
         desktop.probe.load_exe(windows_path(self.exe))
 
     def start(self, settings=None, args=()):
@@ -651,9 +651,9 @@ def scripted_settings(pop3, **extra):
     return dict(QUICK, SERVER=pop3.address[0], ACCOUNT="alice", PASSWORD=SECRET) | extra
 
 
-def start(desktop, settings, args=(), name="program"):
-    """A fresh copy of corvina with these settings, its icon in the tray."""
-    app = Corvina(desktop, desktop.folder / name).start(settings, args)
+def start(desktop, settings, args=(), name="program", exe=None):
+    """A fresh copy of corvina (or of another build of it) with these settings, its icon in the tray."""
+    app = Corvina(desktop, desktop.folder / name, exe).start(settings, args)
     wait_for(desktop.probe.icon, lambda icon: icon and icon["present"], timeout=20,
              what="corvina's tray icon")
     return app
