@@ -455,13 +455,18 @@ def _template():
     path = WORK / "prefix-template"
     with open(WORK / "prefix-template.guard", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        ready = path / f".e2e-{hashlib.sha1((CERTS / 'ca.der').read_bytes()).hexdigest()}"
+        # Windows 10 and 11 have the dialogs' font; Wine is given a proportional
+        # Japanese one of like width in its place, not the fixed-width fallback.
+        commands = (["add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop", "/d", "Default",
+                     "/f"], ["add", "HKCU\\Software\\Wine\\Explorer\\Desktops", "/v", "Default",
+                             "/d", "1024x768", "/f"],
+                    ["add", "HKCU\\Software\\Wine\\Fonts\\Replacements", "/v", "Yu Gothic UI",
+                     "/d", "IPAPGothic", "/f"], ["import", windows_path(WORK / "trust.reg")])
+        made_of = (CERTS / "ca.der").read_bytes() + repr(commands).encode()
+        ready = path / f".e2e-{hashlib.sha1(made_of).hexdigest()}"
         if not ready.exists():
             (WORK / "trust.reg").write_text(trust_reg())
-            for command in (["add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop", "/d",
-                             "Default", "/f"], ["add", "HKCU\\Software\\Wine\\Explorer\\Desktops",
-                                                "/v", "Default", "/d", "1024x768", "/f"],
-                            ["import", windows_path(WORK / "trust.reg")]):
+            for command in commands:
                 subprocess.run([WINE_RUN, path, "reg", *command], check=True, capture_output=True)
             stop_wine(path)  # its registry written out before it is copied
             ready.touch()
