@@ -25,7 +25,8 @@ static bool stand_in_says_busy(void)
 {
     char file[MAX_PATH];
     DWORD length = GetEnvironmentVariableA("CORVINA_BUSY_FILE", file, sizeof file);
-    return length > 0 && length < sizeof file && GetFileAttributesA(file) != INVALID_FILE_ATTRIBUTES;
+    return length > 0 && length < sizeof file &&
+           GetFileAttributesA(file) != INVALID_FILE_ATTRIBUTES;
 }
 #endif
 

@@ -11,13 +11,13 @@ static ScreenBox box_at(int x, int y, int width, int height)
     return ScreenBox{x, y, x + width, y + height};
 }
 
-ScreenBox popup_place(ScreenBox work, int width, int height, int column, int row,
-                      int toast_width, int toast_height)
+ScreenBox popup_place(ScreenBox work, int width, int height, int column, int row, int toast_width,
+                      int toast_height)
 {
     int free_width = (work.right - work.left) - width;
     int free_height = (work.bottom - work.top) - height;
-    ScreenBox popup =
-        box_at(work.left + free_width * column / 6, work.top + free_height * row / 6, width, height);
+    ScreenBox popup = box_at(work.left + free_width * column / 6, work.top + free_height * row / 6,
+                             width, height);
     if (toast_width <= 0 || toast_height <= 0)
         return popup;
     ScreenBox toast = {work.right - toast_width, work.bottom - toast_height, work.right,

@@ -14,5 +14,5 @@ enum { TOAST_WIDTH = 396, TOAST_HEIGHT = 172 };
 // likewise. With a toast of the given size (0 x 0: no balloon), a popup
 // that would cover it stands above it instead, or left of it when the work
 // area is too low for that: neither hides the other's buttons.
-ScreenBox popup_place(ScreenBox work, int width, int height, int column, int row,
-                      int toast_width, int toast_height);
+ScreenBox popup_place(ScreenBox work, int width, int height, int column, int row, int toast_width,
+                      int toast_height);

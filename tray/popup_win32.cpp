@@ -140,15 +140,15 @@ void popup_show(const char* heading, const char* text)
     // land on the popup's buttons.
     bool balloon = settings.USE_BALOON && shell_version >= 500;
     int dpi = dpi_of_window(popup);
-    ScreenBox place = popup_place(ScreenBox{work.left, work.top, work.right, work.bottom},
-                                  popup_rect.right - popup_rect.left,
-                                  popup_rect.bottom - popup_rect.top, settings.POPUPDLG_X,
-                                  settings.POPUPDLG_Y, balloon ? dpi_scale(TOAST_WIDTH, dpi) : 0,
-                                  balloon ? dpi_scale(TOAST_HEIGHT, dpi) : 0);
-    int x = place.left, y = place.top;
+    int toast_width = balloon ? dpi_scale(TOAST_WIDTH, dpi) : 0;
+    int toast_height = balloon ? dpi_scale(TOAST_HEIGHT, dpi) : 0;
+    ScreenBox place =
+        popup_place({work.left, work.top, work.right, work.bottom},
+                    popup_rect.right - popup_rect.left, popup_rect.bottom - popup_rect.top,
+                    settings.POPUPDLG_X, settings.POPUPDLG_Y, toast_width, toast_height);
 
     ShowWindow(popup, SW_SHOWNOACTIVATE);
-    SetWindowPos(popup, HWND_TOPMOST, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+    SetWindowPos(popup, HWND_TOPMOST, place.left, place.top, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 void popup_hide(void)

@@ -26,8 +26,8 @@ int shell_version;
 
 static NOTIFYICONDATAA tray_record;
 static IconSlot shown_slot;
-static int icons_dpi;          // the scale the icons are loaded for; 0 before the first load
-static bool dark_task_bar;     // the tray icons are the ones drawn for a dark task bar
+static int icons_dpi;      // the scale the icons are loaded for; 0 before the first load
+static bool dark_task_bar; // the tray icons are the ones drawn for a dark task bar
 
 enum { TRAY_ICON_ID = 1, TIP_MAX = 63, BALLOON_TEXT_MAX = 255, BALLOON_TITLE_MAX = 63 };
 
@@ -55,9 +55,9 @@ int icon_size(IconSlot slot)
 static bool task_bar_is_dark(void)
 {
     DWORD light = 1, size = sizeof light;
-    if (RegGetValueA(HKEY_CURRENT_USER,
-                     "Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize",
-                     "SystemUsesLightTheme", RRF_RT_REG_DWORD, NULL, &light, &size) != ERROR_SUCCESS)
+    if (RegGetValueA(
+            HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize",
+            "SystemUsesLightTheme", RRF_RT_REG_DWORD, NULL, &light, &size) != ERROR_SUCCESS)
         return false;
     return light == 0;
 }
@@ -90,7 +90,8 @@ void load_default_icons(void)
     dark_task_bar = task_bar_is_dark();
     for (int slot = 0; slot < ICON_SLOT_COUNT; slot++) {
         int size = icon_size((IconSlot)slot);
-        replace_icon(slot, (HICON)LoadImageA(app_instance, MAKEINTRESOURCEA(icon_resource((IconSlot)slot)),
+        replace_icon(slot, (HICON)LoadImageA(app_instance,
+                                             MAKEINTRESOURCEA(icon_resource((IconSlot)slot)),
                                              IMAGE_ICON, size, size, LR_DEFAULTSIZE));
     }
 }

@@ -35,8 +35,8 @@ TEST(PopupPlace, GridAndToast)
         {{0, 0, 400, 200}, 6, 6, 396, 172, {210, 140, 400, 200}},
     };
     for (const auto& row : rows) {
-        ScreenBox box = popup_place(row.work, 190, 60, row.column, row.row, row.toast_width,
-                                    row.toast_height);
+        ScreenBox box =
+            popup_place(row.work, 190, 60, row.column, row.row, row.toast_width, row.toast_height);
         EXPECT_EQ((std::vector<int>{row.expected.left, row.expected.top, row.expected.right,
                                     row.expected.bottom}),
                   (std::vector<int>{box.left, box.top, box.right, box.bottom}))
