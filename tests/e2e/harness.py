@@ -455,18 +455,15 @@ def _template():
     path = WORK / "prefix-template"
     with open(WORK / "prefix-template.guard", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        # Windows 10 and 11 have the dialogs' font; Wine is given a proportional
-        # Japanese one of like width in its place, not the fixed-width fallback.
-        commands = (["add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop", "/d", "Default",
-                     "/f"], ["add", "HKCU\\Software\\Wine\\Explorer\\Desktops", "/v", "Default",
-                             "/d", "1024x768", "/f"],
-                    ["add", "HKCU\\Software\\Wine\\Fonts\\Replacements", "/v", "Yu Gothic UI",
-                     "/d", "IPAPGothic", "/f"], ["import", windows_path(WORK / "trust.reg")])
-        made_of = (CERTS / "ca.der").read_bytes() + repr(commands).encode()
+        # Made again for a new CA, or when the runner makes prefixes otherwise.
+        made_of = (CERTS / "ca.der").read_bytes() + Path(WINE_RUN).read_bytes()
         ready = path / f".e2e-{hashlib.sha1(made_of).hexdigest()}"
         if not ready.exists():
             (WORK / "trust.reg").write_text(trust_reg())
-            for command in commands:
+            for command in (["add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop", "/d",
+                             "Default", "/f"], ["add", "HKCU\\Software\\Wine\\Explorer\\Desktops",
+                                                "/v", "Default", "/d", "1024x768", "/f"],
+                            ["import", windows_path(WORK / "trust.reg")]):
                 subprocess.run([WINE_RUN, path, "reg", *command], check=True, capture_output=True)
             stop_wine(path)  # its registry written out before it is copied
             ready.touch()
@@ -657,7 +654,8 @@ def scripted_settings(pop3, **extra):
 
 
 def start(desktop, settings, args=(), name="program", exe=None):
-    """A fresh copy of corvina (or of another build of it) with these settings, its icon in the tray."""
+    """A fresh copy of corvina (or of another build of it) with these settings, its icon in
+    the tray."""
     app = Corvina(desktop, desktop.folder / name, exe).start(settings, args)
     wait_for(desktop.probe.icon, lambda icon: icon and icon["present"], timeout=20,
              what="corvina's tray icon")
