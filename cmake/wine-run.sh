@@ -6,21 +6,20 @@
 # the program is written in. The prefix is made once, under a lock, by the
 # first program that needs it. The dialogs ask for "Yu Gothic UI" (older
 # builds for "ＭＳ Ｐゴシック"), and Wine's own (the property sheet's frame)
-# for "MS UI Gothic"; Wine lacks them all and would fall back to a font of
-# fixed width. IPA P Gothic is proportional, of like width, so texts fit as
-# on Windows.
+# for "MS UI Gothic"; Wine lacks them all and would take a font of fixed
+# width. IPA P Gothic is proportional, of like width, so texts fit as on
+# Windows.
 prefix=$1
 shift
 export WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 # No Mono or Gecko installer prompts: nothing here needs them.
 export WINEDLLOVERRIDES="mscoree,mshtml="
-made="$prefix/.made-with-yu-gothic"
-if [ ! -f "$made" ]; then
+if [ ! -f "$prefix/.made" ]; then
     mkdir -p "$(dirname "$prefix")"
     (
         flock 9
-        if [ ! -f "$made" ]; then
+        if [ ! -f "$prefix/.made" ]; then
             /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 &&
                 /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Fonts\Replacements' \
                     /v 'ＭＳ Ｐゴシック' /t REG_SZ /d IPAPGothic /f >/dev/null 2>&1 &&
@@ -28,7 +27,7 @@ if [ ! -f "$made" ]; then
                     /v 'MS UI Gothic' /t REG_SZ /d IPAPGothic /f >/dev/null 2>&1 &&
                 /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Fonts\Replacements' \
                     /v 'Yu Gothic UI' /t REG_SZ /d IPAPGothic /f >/dev/null 2>&1 &&
-                /usr/lib/wine/wineserver -w && touch "$made"
+                /usr/lib/wine/wineserver -w && touch "$prefix/.made"
         fi
     ) 9>"$prefix.lock"
 fi

@@ -455,15 +455,17 @@ def _template():
     path = WORK / "prefix-template"
     with open(WORK / "prefix-template.guard", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        # Made again for a new CA, or when the runner makes prefixes otherwise.
-        made_of = (CERTS / "ca.der").read_bytes() + Path(WINE_RUN).read_bytes()
+        # Prefixes the runner made before it mapped the dialogs' font lack it.
+        commands = (["add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop", "/d", "Default",
+                     "/f"], ["add", "HKCU\\Software\\Wine\\Explorer\\Desktops", "/v", "Default",
+                             "/d", "1024x768", "/f"],
+                    ["add", "HKCU\\Software\\Wine\\Fonts\\Replacements", "/v", "Yu Gothic UI",
+                     "/d", "IPAPGothic", "/f"], ["import", windows_path(WORK / "trust.reg")])
+        made_of = (CERTS / "ca.der").read_bytes() + repr(commands).encode()
         ready = path / f".e2e-{hashlib.sha1(made_of).hexdigest()}"
         if not ready.exists():
             (WORK / "trust.reg").write_text(trust_reg())
-            for command in (["add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop", "/d",
-                             "Default", "/f"], ["add", "HKCU\\Software\\Wine\\Explorer\\Desktops",
-                                                "/v", "Default", "/d", "1024x768", "/f"],
-                            ["import", windows_path(WORK / "trust.reg")]):
+            for command in commands:
                 subprocess.run([WINE_RUN, path, "reg", *command], check=True, capture_output=True)
             stop_wine(path)  # its registry written out before it is copied
             ready.touch()
