@@ -242,7 +242,12 @@ static void idle_tick(void)
     if (!controller.blinking)
         return;
     controller.tick_count++;
-    if (settings.AUTO_POPUP_CLOSE && controller.popup_close_pending &&
+    // A popup held back while the user was busy closes by itself counting
+    // from when it is shown.
+    HeldAnnouncement held = release_held_announcement();
+    if (held == RELEASED)
+        controller.tick_count = 0;
+    if (settings.AUTO_POPUP_CLOSE && controller.popup_close_pending && held == NOTHING_HELD &&
         controller.tick_count >= seconds_to_ticks(settings.AUTO_POPUP_CLOSE_TIME)) {
         controller.popup_close_pending = false;
         popup_hide();

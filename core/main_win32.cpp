@@ -11,6 +11,7 @@
 #include "core/app_win32.h"
 #include "core/cmdline.h"
 #include "core/controller.h"
+#include "core/dpi_win32.h"
 #include "core/mail_program.h"
 #include "core/main_window.h"
 #include "core/wide_win32.h"
@@ -22,6 +23,7 @@
 #include "tray/popup.h"
 #include "tray/tray.h"
 #include "tray/tray_win32.h"
+#include "ui/pages_win32.h"
 #include "ui/sheet.h"
 
 HINSTANCE app_instance;
@@ -203,6 +205,21 @@ static LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wpara
             menu_show();
             return 0;
         }
+        break;
+    case WM_SETTINGCHANGE:
+        // "ImmersiveColorSet" names a change of light or dark; reading the
+        // one value is cheaper than trusting the text's form.
+        if (tray_follow_theme())
+            icon_page_reload_previews();
+        break;
+    case WM_DPICHANGED:
+        // The window is never shown, so the size Windows suggests is of no use.
+        if (tray_follow_dpi(LOWORD(wparam)))
+            icon_page_reload_previews();
+        return 0;
+    case WM_DISPLAYCHANGE:
+        if (tray_follow_dpi(dpi_of_window(window)))
+            icon_page_reload_previews();
         break;
     default:
         // The task bar was restarted: the icon must be registered again.

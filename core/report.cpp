@@ -8,9 +8,11 @@
 #include <inttypes.h>
 #include <stdio.h>
 
+#include "core/busy.h"
 #include "core/controller.h"
 #include "core/env.h"
 #include "core/sound.h"
+#include "core/text.h"
 #include "pop3/session.h"
 #include "pop3/top.h"
 #include "settings/settings.h"
@@ -60,27 +62,59 @@ void format_popup_mail(PopupMail* mail)
         snprintf(mail->rest, sizeof mail->rest, "ほか %d 通", (int)(top_series.new_count - mail->count));
 }
 
+// What the popup of the last announcement shows, kept while it is held back.
+static bool announcement_held;
+static char announced_text[OUTCOME_TEXT_CAPACITY];
+static PopupMail announced_mail;
+
+static bool sound_wanted(void)
+{
+    return settings.USE_SOUND && settings.SOUND_FILE[0] != '\0';
+}
+
+static void play_sound(void)
+{
+    char file[PATH_CAPACITY];
+    env_expand(settings.SOUND_FILE, file, sizeof file);
+    sound_play(file);
+}
+
 static void announce(const char* text)
 {
     controller.popup_close_pending = true;
     tray_set_icon(ARRIVE_ICON);
     controller.blinking = true;
-    if (settings.USE_POPUPDLG) {
-        static PopupMail mail;
-        format_popup_mail(&mail);
-        popup_show("新着メールがあります。", text, &mail);
-    }
+    text_copy(announced_text, sizeof announced_text, text);
+    format_popup_mail(&announced_mail);
+    // The shell is asked only when there is something to hold back.
+    announcement_held = (settings.USE_POPUPDLG || sound_wanted()) && user_is_busy();
+    if (!announcement_held && settings.USE_POPUPDLG)
+        popup_show("新着メールがあります。", announced_text, &announced_mail);
     if (settings.USE_BALOON) {
         char headline[POPUP_LINE_CAPACITY] = "";
         if (top_series.read > 0)
             format_headline(headline, sizeof headline, &top_series.summaries[0]);
         tray_balloon(text, headline);
     }
-    if (settings.USE_SOUND && settings.SOUND_FILE[0] != '\0') {
-        char file[PATH_CAPACITY];
-        env_expand(settings.SOUND_FILE, file, sizeof file);
-        sound_play(file);
-    }
+    if (!announcement_held && sound_wanted())
+        play_sound();
+}
+
+// Only the blinking tick calls this, so a wait costs no wake-up of its own,
+// and mail taken note of in the meantime (no more blinking) is never shown
+// late; the next announcement starts afresh.
+HeldAnnouncement release_held_announcement(void)
+{
+    if (!announcement_held)
+        return NOTHING_HELD;
+    if (user_is_busy())
+        return STILL_HELD;
+    announcement_held = false;
+    if (settings.USE_POPUPDLG)
+        popup_show("新着メールがあります。", announced_text, &announced_mail);
+    if (sound_wanted())
+        play_sound();
+    return RELEASED;
 }
 
 void report_outcome(void)

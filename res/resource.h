@@ -8,6 +8,13 @@
 #define IDI_FAILURE 108
 #define IDI_NORMAL 109
 #define IDI_WAIT 118
+// The same states drawn for a dark task bar: each light one's id + 100.
+#define DARK_ICON_OFFSET 100
+#define IDI_ARRIVE_DARK 205
+#define IDI_CHECK_DARK 206
+#define IDI_FAILURE_DARK 208
+#define IDI_NORMAL_DARK 209
+#define IDI_WAIT_DARK 218
 
 // The new-mail popup.
 #define IDD_POPUP 123

@@ -21,6 +21,7 @@ packages=(
     iproute2                           # the end-to-end layer's own network namespace
     iptables                           # an address that drops packets, inside that namespace
     icoutils                           # listing the program's resources
+    librsvg2-2 libcairo2               # rendering the icons' drawings (res/icons/make_icons.py)
     python3 python3-cryptography       # test servers, the end-to-end harness, its certificates
 )
 

@@ -19,6 +19,7 @@
 #include "res/resource.h"
 #include "settings/settings.h"
 #include "tray/popup.h"
+#include "tray/popup_place.h"
 #include "tray/tray_win32.h"
 
 static HWND popup;
@@ -209,11 +210,17 @@ void popup_show(const char* heading, const char* text, const PopupMail* mail)
 
     RECT work;
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    int free_width = (work.right - work.left) - (popup_rect.right - popup_rect.left);
-    int free_height = (work.bottom - work.top) - (popup_rect.bottom - popup_rect.top);
-    int x = work.left + free_width * settings.POPUPDLG_X / 6;
-    int y = work.top + free_height * settings.POPUPDLG_Y / 6;
-    SetWindowPos(popup, HWND_TOPMOST, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+    // The balloon, a toast in the same corner on Windows 10 and 11, would
+    // land on the popup's buttons.
+    bool balloon = settings.USE_BALOON && shell_version >= 500;
+    int dpi = dpi_of_window(popup);
+    int toast_width = balloon ? dpi_scale(TOAST_WIDTH, dpi) : 0;
+    int toast_height = balloon ? dpi_scale(TOAST_HEIGHT, dpi) : 0;
+    ScreenBox place =
+        popup_place({work.left, work.top, work.right, work.bottom},
+                    popup_rect.right - popup_rect.left, popup_rect.bottom - popup_rect.top,
+                    settings.POPUPDLG_X, settings.POPUPDLG_Y, toast_width, toast_height);
+    SetWindowPos(popup, HWND_TOPMOST, place.left, place.top, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 void popup_hide(void)

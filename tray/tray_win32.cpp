@@ -4,12 +4,17 @@
 // it before it is sent, so after the task bar restarts the icon comes back
 // with the image and tool tip it had. The record uses the first-version
 // layout; only the balloon needs the second.
+//
+// The built-in state icons follow the task bar: drawn for a light or a dark
+// one as Windows says it is (SystemUsesLightTheme), at the small-icon size
+// of the display's scale, both taken again when they change.
 #include <windows.h>
 
 #include <shlwapi.h>
 #include <string.h>
 
 #include "core/app_win32.h"
+#include "core/dpi_win32.h"
 #include "core/text.h"
 #include "core/wide_win32.h"
 #include "res/resource.h"
@@ -22,6 +27,8 @@ int shell_version;
 
 static NOTIFYICONDATAW tray_record;
 static IconSlot shown_slot;
+static int icons_dpi;      // the scale the icons are loaded for; 0 before the first load
+static bool dark_task_bar; // the tray icons are the ones drawn for a dark task bar
 
 enum { TRAY_ICON_ID = 1, TIP_MAX = 63, BALLOON_TEXT_MAX = 255, BALLOON_TITLE_MAX = 63 };
 static char tip_shown[TIP_MAX + 1]; // as the program gave it, cut; the record holds it wide
@@ -29,16 +36,32 @@ static char tip_shown[TIP_MAX + 1]; // as the program gave it, cut; the record h
 static const int ICON_RESOURCES[ICON_SLOT_COUNT] = {IDI_CORVINA, IDI_NORMAL,  IDI_CHECK,
                                                     IDI_ARRIVE,  IDI_FAILURE, IDI_WAIT};
 
+// The popup's icon is the program's own, one drawing for any background.
 int icon_resource(IconSlot slot)
 {
-    return ICON_RESOURCES[slot];
+    int id = ICON_RESOURCES[slot];
+    return dark_task_bar && slot != POPUP_ICON ? id + DARK_ICON_OFFSET : id;
 }
 
 // The system's icon sizes, 32 and 16 pixels at 96 DPI and more above it:
 // the tray asks for the small one at the scale of the display.
 int icon_size(IconSlot slot)
 {
-    return GetSystemMetrics(slot == POPUP_ICON ? SM_CXICON : SM_CXSMICON);
+    if (icons_dpi == 0)
+        icons_dpi = dpi_of_window(main_window);
+    return dpi_metric(slot == POPUP_ICON ? SM_CXICON : SM_CXSMICON, icons_dpi);
+}
+
+// Windows 10 1903 and later say whether the task bar is light; without the
+// value (Wine, older Windows) the icons stay the ones drawn for a light one.
+static bool task_bar_is_dark(void)
+{
+    DWORD light = 1, size = sizeof light;
+    if (RegGetValueA(
+            HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize",
+            "SystemUsesLightTheme", RRF_RT_REG_DWORD, NULL, &light, &size) != ERROR_SUCCESS)
+        return false;
+    return light == 0;
 }
 
 int query_shell_version(void)
@@ -66,9 +89,11 @@ static void replace_icon(int slot, HICON icon)
 
 void load_default_icons(void)
 {
+    dark_task_bar = task_bar_is_dark();
     for (int slot = 0; slot < ICON_SLOT_COUNT; slot++) {
         int size = icon_size((IconSlot)slot);
-        replace_icon(slot, (HICON)LoadImageA(app_instance, MAKEINTRESOURCEA(ICON_RESOURCES[slot]),
+        replace_icon(slot, (HICON)LoadImageA(app_instance,
+                                             MAKEINTRESOURCEA(icon_resource((IconSlot)slot)),
                                              IMAGE_ICON, size, size, LR_DEFAULTSIZE));
     }
 }
@@ -213,7 +238,8 @@ void tray_balloon_wide(const wchar_t* text)
         balloon.szInfo[BALLOON_TEXT_MAX - 1] = L'\0'; // half a character is none
     wide_from_cp932("新着メールがあります", balloon.szInfoTitle, BALLOON_TITLE_MAX + 1);
     balloon.uTimeout = 30000;
-    balloon.dwInfoFlags = NIIF_INFO;
+    // Windows keeps it back itself while the user is busy or in quiet time.
+    balloon.dwInfoFlags = NIIF_INFO | NIIF_RESPECT_QUIET_TIME;
     Shell_NotifyIconW(NIM_MODIFY, &balloon);
 }
 
@@ -231,4 +257,30 @@ bool tray_icon_rect(RECT* rect)
     icon.hWnd = main_window;
     icon.uID = TRAY_ICON_ID;
     return SUCCEEDED(get_rect(&icon, rect)) && rect->right > rect->left;
+}
+
+// Every icon again, built-in and from files, and the tray's image re-sent:
+// the icons own no scale or colour of their own once loaded.
+static void reload_icons(void)
+{
+    load_default_icons();
+    load_custom_icons();
+    tray_set_icon(shown_slot);
+}
+
+bool tray_follow_theme(void)
+{
+    if (task_bar_is_dark() == dark_task_bar)
+        return false;
+    reload_icons();
+    return true;
+}
+
+bool tray_follow_dpi(int dpi)
+{
+    if (dpi <= 0 || dpi == icons_dpi)
+        return false;
+    icons_dpi = dpi;
+    reload_icons();
+    return true;
 }

@@ -18,13 +18,19 @@ void load_default_icons(void);
 void load_custom_icons(void);
 void free_icons(void);
 
-// Built-in resource id and size of each slot's icon.
+// Built-in resource id and size of each slot's icon, for the task bar's
+// colour and the display's scale.
 int icon_resource(IconSlot slot);
 int icon_size(IconSlot slot);
 
 // Registers the icon, retrying while the shell times out; tells the user
 // and returns -1 when it cannot.
 int tray_add(HICON icon);
+// The task bar turned light or dark, or the display's scale changed: the
+// state icons are loaded again for it and the tray shows the new image.
+// True when they were.
+bool tray_follow_theme(void);
+bool tray_follow_dpi(int dpi);
 void tray_readd(void);
 void tray_remove(void);
 

@@ -70,6 +70,14 @@ static void reload_preview(int slot)
     SendMessageW(preview_controls[slot], STM_SETICON, (WPARAM)icon, 0);
 }
 
+void icon_page_reload_previews(void)
+{
+    if (!initialised)
+        return;
+    for (int slot = 0; slot < ICON_SLOT_COUNT; slot++)
+        reload_preview(slot);
+}
+
 static void on_command(HWND page, int id, int code)
 {
     int browse_slot = id - IDC_ICON_BROWSE_FIRST;

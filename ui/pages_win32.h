@@ -20,6 +20,11 @@ INT_PTR CALLBACK timing_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM
 INT_PTR CALLBACK icon_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam);
 INT_PTR CALLBACK about_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam);
 
+// The tray's icons were loaded again for another scale or task bar colour:
+// the open icon page shows its previews at that scale, from what its path
+// edits name. Nothing without the page.
+void icon_page_reload_previews(void);
+
 // Control helpers. Limits and lengths count bytes of code page 932.
 void sheet_limit_text(HWND page, int id, int bytes);
 // Called for every EN_CHANGE: holds a limited edit to its limit in bytes

@@ -462,13 +462,17 @@ def _template():
     path = WORK / "prefix-template"
     with open(WORK / "prefix-template.guard", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        ready = path / f".e2e-{hashlib.sha1((CERTS / 'ca.der').read_bytes()).hexdigest()}"
+        # Prefixes the runner made before it mapped the dialogs' font lack it.
+        commands = (["add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop", "/d", "Default",
+                     "/f"], ["add", "HKCU\\Software\\Wine\\Explorer\\Desktops", "/v", "Default",
+                             "/d", "1024x768", "/f"],
+                    ["add", "HKCU\\Software\\Wine\\Fonts\\Replacements", "/v", "Yu Gothic UI",
+                     "/d", "IPAPGothic", "/f"], ["import", windows_path(WORK / "trust.reg")])
+        made_of = (CERTS / "ca.der").read_bytes() + repr(commands).encode()
+        ready = path / f".e2e-{hashlib.sha1(made_of).hexdigest()}"
         if not ready.exists():
             (WORK / "trust.reg").write_text(trust_reg())
-            for command in (["add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop", "/d",
-                             "Default", "/f"], ["add", "HKCU\\Software\\Wine\\Explorer\\Desktops",
-                                                "/v", "Default", "/d", "1024x768", "/f"],
-                            ["import", windows_path(WORK / "trust.reg")]):
+            for command in commands:
                 subprocess.run([WINE_RUN, path, "reg", *command], check=True, capture_output=True)
             stop_wine(path)  # its registry written out before it is copied
             ready.touch()
@@ -553,13 +557,13 @@ class Probe:
 class Corvina:
     """corvina.exe in a folder of its own, with its INI file and uidl.txt beside it."""
 
-    def __init__(self, desktop, folder):
+    def __init__(self, desktop, folder, exe=None):
         self.desktop, self.folder = desktop, folder
         shutil.rmtree(folder, ignore_errors=True)
         folder.mkdir(parents=True)
         self.exe, self.ini, self.uidl_file = (folder / name for name in (
             "corvina.exe", "corvina.ini", "uidl.txt"))
-        shutil.copy2(os.environ["CORVINA_EXE"], self.exe)
+        shutil.copy2(exe or os.environ["CORVINA_EXE"], self.exe)
         desktop.probe.load_exe(windows_path(self.exe))
 
     def start(self, settings=None, args=(), locale=None):
@@ -674,9 +678,10 @@ def scripted_settings(pop3, **extra):
     return dict(QUICK, SERVER=pop3.address[0], ACCOUNT="alice", PASSWORD=SECRET) | extra
 
 
-def start(desktop, settings, args=(), name="program"):
-    """A fresh copy of corvina with these settings, its icon in the tray."""
-    app = Corvina(desktop, desktop.folder / name).start(settings, args)
+def start(desktop, settings, args=(), name="program", exe=None):
+    """A fresh copy of corvina (or of another build of it) with these settings, its icon in
+    the tray."""
+    app = Corvina(desktop, desktop.folder / name, exe).start(settings, args)
     wait_for(desktop.probe.icon, lambda icon: icon and icon["present"], timeout=20,
              what="corvina's tray icon")
     return app

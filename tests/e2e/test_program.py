@@ -170,3 +170,39 @@ def test_sleep_during_a_check_and_while_idle(desktop, pop3):
     holds_for(lambda: len(pop3.connections), lambda count: count == 2, 2, "no check")
     probe.command(IDM_EXIT)
     assert app.wait_exit() == 0
+
+
+NORMAL_DARK, QUIET_TIME_INFO = "209", 0x81  # NIIF_INFO | NIIF_RESPECT_QUIET_TIME
+
+
+def test_quiet_while_busy_and_icons_for_the_task_bar_and_scale(desktop, pop3):
+    """The build whose user is busy while a file exists: popup (and sound)
+    wait and come once the user is free; the icon and balloon go at once.
+    Then the task bar turns dark and light again, and the scale changes."""
+    probe, busy = desktop.probe, desktop.folder / "busy"
+    busy.write_bytes(b"")
+    os.environ["CORVINA_BUSY_FILE"] = windows_path(busy)
+    app = start(desktop, scripted_settings(pop3, USE_POPUPDLG=1, USE_BALOON=1),
+                exe=os.environ["CORVINA_BUSY_STAND_IN_EXE"])
+    icon = tray_shows(probe, "1 通のメール (1000 バイト)")
+    wait_for(probe.icon, lambda i: i["balloon_flags"] == [QUIET_TIME_INFO], what="the balloon")
+    wait_for(lambda: [e["icon"] for e in probe.events(0)], lambda seen: seen.count(ARRIVE) >= 3,
+             what="the icon blinking while the user is busy")
+    assert not popup_on_screen(probe.popup()), "the popup came while the user was busy"
+    busy.unlink()
+    wait_for(probe.popup, lambda p: popup_on_screen(p) and p["text"] == icon["tip"],
+             what="the popup once the user is free")
+    probe.click_icon()
+    tray_shows(probe, "corvina", NORMAL)
+
+    probe.theme(0)
+    tray_shows(probe, "corvina", NORMAL_DARK)
+    probe.theme(1)
+    tray_shows(probe, "corvina", NORMAL)
+
+    probe.icon_size(24)
+    probe.load_exe(windows_path(app.exe))  # names the 24-pixel icons only
+    probe.dpi(144)
+    assert tray_shows(probe, "corvina", NORMAL)["width"] == 24
+    probe.command(IDM_EXIT)
+    assert app.wait_exit() == 0

@@ -82,7 +82,9 @@ struct Icon {
     bool present;
     std::wstring tip;
     std::string image; // the bits as the shell received them
+    UINT width;        // and the image's width in pixels
     std::vector<Json> balloons;
+    std::vector<Json> balloon_flags;
 };
 
 static const auto wine_version = (const char* (*)())(void*)GetProcAddress(
@@ -120,7 +122,7 @@ static bool notify(DWORD message, const NotifyData* data, const std::string& ima
         if (each.owner == owner && each.uid == data->uid)
             icon = &each;
     if (!icon && message == NIM_ADD)
-        icons.push_back({owner, data->uid, 0, 0, 0, false, L"", "", {}}), icon = &icons.back();
+        icons.push_back({owner, data->uid, 0, 0, 0, false, L"", "", 0, {}, {}}), icon = &icons.back();
     bool accepted = icon && icon->present;
     if (message == NIM_ADD && ++icon->adds) // every attempt counts, refused or not
         if ((accepted = !icon->present))
@@ -130,9 +132,12 @@ static bool notify(DWORD message, const NotifyData* data, const std::string& ima
     if (accepted && message != NIM_DELETE) {
         icon->callback = data->flags & NIF_MESSAGE ? data->callback : icon->callback;
         icon->image = data->flags & NIF_ICON ? image : icon->image;
+        icon->width = data->flags & NIF_ICON ? data->width : icon->width;
         icon->tip = data->flags & NIF_TIP ? data->tip : icon->tip;
-        if (data->flags & NIF_INFO)
+        if (data->flags & NIF_INFO) {
             icon->balloons.push_back(list({str(data->info_title), str(data->info)}));
+            icon->balloon_flags.push_back(num(data->info_flags));
+        }
     }
     if (icon)
         events.push_back(obj({{"tick", num(GetTickCount())},
@@ -187,11 +192,12 @@ static bool start_tray(void)
     return tray && FindWindowW(L"Shell_TrayWnd", nullptr) == tray;
 }
 
-// Names the program's state icons by the bits the shell gets for each.
+// Names the program's state icons by the bits the shell gets for each,
+// those drawn for a light task bar and (id + 100) for a dark one.
 static bool load_exe(const std::wstring& path)
 {
     HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    for (int id : {105, 106, 108, 109, 118}) {
+    for (int id : {105, 106, 108, 109, 118, 205, 206, 208, 209, 218}) {
         NOTIFYICONDATAW data = {};
         data.cbSize = sizeof data;
         data.hWnd = tray;
@@ -361,10 +367,12 @@ static Json answer(const std::vector<std::string>& words, const std::string& lin
             shown.push_back(obj({{"present", num(icon.present)},
                                  {"tip", str(icon.tip)},
                                  {"icon", name_of(icon.image)},
+                                 {"width", num(icon.width)},
                                  {"callback", num(icon.callback)},
                                  {"adds", num(icon.adds)},
                                  {"deletes", num(icon.deletes)},
-                                 {"balloons", list(icon.balloons)}}));
+                                 {"balloons", list(icon.balloons)},
+                                 {"balloon_flags", list(icon.balloon_flags)}}));
         std::vector<Json> since(events.begin() + std::min((size_t)arg(1), events.size()),
                                 events.end());
         out = obj({{"icons", list(shown)},
@@ -392,6 +400,18 @@ static Json answer(const std::vector<std::string>& words, const std::string& lin
     } else if (verb == "command" || verb == "power") { // a menu command; suspend or resume
         UINT message = verb == "command" ? WM_COMMAND : WM_POWERBROADCAST;
         out = PostMessageW(program, message, (WPARAM)arg(1), 0) ? "0" : "";
+    } else if (verb == "theme") { // the task bar turns light (1) or dark (0), as Windows says it
+        DWORD light = (DWORD)arg(1);
+        DWORD_PTR ignored;
+        if (!RegSetKeyValueW(HKEY_CURRENT_USER,
+                             L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize",
+                             L"SystemUsesLightTheme", REG_DWORD, &light, sizeof light))
+            out = SendMessageTimeoutW(program, WM_SETTINGCHANGE, 0, (LPARAM)L"ImmersiveColorSet",
+                                      SMTO_ABORTIFHUNG, 5000, &ignored)
+                      ? "0"
+                      : "";
+    } else if (verb == "dpi") { // the display's scale changed under the program's window
+        out = PostMessageW(program, WM_DPICHANGED, MAKEWPARAM(arg(1), arg(1)), 0) ? "0" : "";
     } else if (verb == "popup") {
         RECT area;
         SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "core/busy.h"
 #include "core/clock.h"
 #include "core/env.h"
 #include "core/mail_program.h"
@@ -216,6 +217,11 @@ void main_window_error_box(const char* text, const char* caption)
 void sound_play(const char* file)
 {
     fake.sounds.push_back(file);
+}
+
+bool user_is_busy(void)
+{
+    return fake.user_busy;
 }
 
 // %CORVINA_TEST% stands for a folder with a blank in its name; other texts stay as they are.

@@ -45,6 +45,7 @@ struct FakeWorld {
     int heap_compactions;
     std::vector<std::string> error_boxes; // "caption: text"
     std::vector<std::string> sounds;
+    bool user_busy; // what user_is_busy answers
 
     // Connection layer.
     int net_starts, net_closes;

@@ -116,10 +116,11 @@ std::string world()
 // clock moves, no timer fires), "check", "ack",
 // "pause", "mail", "mail-ends", "launch-fails" (the mail program's),
 // "default-mailer" (Windows' default mail program registered),
-// "net-fails" (every connect), "popup-off", "no-password", "serve:N" for the
-// server's answer of N messages ("serve:NxS" of S bytes each; "serve:N!VERB"
-// refusing VERB), "open:N" for that answer with the connection left open after
-// QUIT's "+OK", "late:N" for that answer arriving only if the connection
+// "net-fails" (every connect), "busy" and "free" (the user), "popup-off",
+// "no-password", "serve:N" for the server's answer of N messages ("serve:NxS"
+// of S bytes each; "serve:N!VERB" refusing VERB), "open:N" for that answer
+// with the connection left open after QUIT's "+OK", "late:N" for that answer
+// arriving only if the connection
 // is still open, and "sheet:A+B" for the settings sheet, open while steps
 // A, B... run.
 void run_steps(const std::string& steps)
@@ -161,6 +162,8 @@ void run_steps(const std::string& steps)
                 fake.default_mail_program = "\"C:\\Mozilla Thunderbird\\thunderbird.exe\" -mail";
             else if (verb == "net-fails")
                 fake.net_start_error = "ｻｰﾊﾞIPｱﾄﾞﾚｽの取得失敗";
+            else if (verb == "busy" || verb == "free")
+                fake.user_busy = verb == "busy";
             else if (verb == "popup-off")
                 settings.USE_POPUPDLG = 0;
             else if (verb == "no-password")
@@ -313,6 +316,24 @@ const Scenario SCENARIOS[] = {
                            "popup=1+ balloons=1 sounds=1:C:\\test dir\\new.wav popup-window"},
       {"minute*3 serve:3", "Idle ARRIVE '3 通のメール (3Kバイト)' starts=3 blink tick minute "
                            "popup=2+ balloons=2 sounds=2:C:\\test dir\\new.wav popup-window"}}},
+    // While the user is busy the icon blinks and the balloon goes to the
+    // shell; popup and sound wait for the first tick the user is free, and
+    // the popup closes by itself counting from then. Mail taken note of
+    // while busy is never shown late.
+    {"quiet_while_busy",
+     "USE_POPUPDLG=1;USE_BALOON=1;USE_SOUND=1;SOUND_FILE=new.wav;AUTO_POPUP_CLOSE=1;"
+     "AUTO_POPUP_CLOSE_TIME=1",
+     {{"busy tick serve:2 tick*9", "Idle NORMAL '2 通のメール (2000 バイト)' starts=1 blink tick "
+                                   "minute balloons=1 popup-window"},
+      {"minute*5 serve:3 tick", "Idle NORMAL '3 通のメール (3Kバイト)' starts=2 blink tick "
+                                "minute balloons=2 popup-window"},
+      {"free tick*2", "Idle NORMAL '3 通のメール (3Kバイト)' starts=2 blink tick minute popup=1+ "
+                      "balloons=2 sounds=1:new.wav popup-window"},
+      {"tick", "Idle NORMAL '3 通のメール (3Kバイト)' starts=2 blink tick minute popup=1 "
+               "balloons=2 sounds=1:new.wav popup-window"},
+      {"ack busy minute*5 serve:1 ack free tick*4", "Idle NORMAL 'corvina' starts=3 minute "
+                                                   "popup=1 balloons=3 sounds=1:new.wav "
+                                                   "popup-window log='1 通のメール (1000 バイト)'"}}},
     // A failure at login leaves the figures of the last success; a failure
     // after STAT leaves the new ones, which count as told.
     {"after_a_failure",
