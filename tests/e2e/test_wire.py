@@ -69,17 +69,20 @@ def test_a_silent_server_times_out_after_30_seconds(desktop, pop3, case):
 
 
 REFUSED, ONE = "サーバへの接続失敗", "1 通のメール (1000 バイト)"
-REFUSING, DROPPING = "127.255.0.1", "127.254.0.1"  # nothing listens there; packets vanish
+REFUSING, DROPPING = "127.255.0.1", "127.254.0.1"  # a server closed there; packets vanish
 ADDRESSES = [  # SERVER ({v6}, {tls}: the IPv6 servers), SECURITY, the tip, within seconds
     ("127.0.0.1:1", 0, REFUSED, 1), ("127.0.0.1:1", 1, REFUSED, 1), ("127.0.0.1:1", 2, REFUSED, 1),
     ("refusing-first.test", 0, ONE, 1), ("dropping-first.test", 0, ONE, 3),
     ("{v6}", 0, ONE, 1), ("ip6-localhost:{v6port}", 0, ONE, 1),
-    ("ip6-localhost:{tlsport}", 1, ONE, 2), ("{tls}", 1, ONE, 2)]
+    ("ip6-localhost:{tlsport}", 1, ONE, 10), ("{tls}", 1, ONE, 10)]
 
 
 def test_refusals_names_of_several_addresses_and_ipv6(desktop, pop3, case):
     probe, v6, tls = desktop.probe, ScriptedPop3(("::1", 0)), ScriptedPop3(("::1", 0))
     tls.play(Behaviour(implicit=True))
+    closed = ScriptedPop3((REFUSING, PORT))  # refuses from now on, never answers "1 1"
+    closed.play(Behaviour(messages=(1,)))
+    closed.close()
     names = [(name, address) for name, first in (("refusing-first.test", REFUSING), (
         "dropping-first.test", DROPPING)) for address in (first, pop3.address[0])]
     try:
@@ -88,7 +91,8 @@ def test_refusals_names_of_several_addresses_and_ipv6(desktop, pop3, case):
                 server = server.format(v6=v6.server, v6port=v6.address[1], tlsport=tls.address[1],
                                        tls=tls.server)
                 since = probe.seq()
-                app = start(desktop, scripted_settings(pop3, SERVER=server, SECURITY=security))
+                app = start(desktop, scripted_settings(pop3, SERVER=server, SECURITY=security),
+                            debug="+winsock")
                 tray_shows(probe, tip)
                 ticks = [next(e["tick"] for e in probe.events(since) if e["tip"] == t)
                          for t in ("サーバーとの通信中...", tip)]
@@ -96,6 +100,9 @@ def test_refusals_names_of_several_addresses_and_ipv6(desktop, pop3, case):
                 assert ticks[1] - ticks[0] <= seconds * 1000, server
                 probe.command(IDM_EXIT)
                 assert app.wait_exit() == 0
+                # The refused socket's handle is not given to the next attempt, which
+                # would take the refused one's late messages for its own.
+                assert len(set(made := app.sockets_made())) == len(made), (server, made)
     finally:
         v6.close()
         tls.close()

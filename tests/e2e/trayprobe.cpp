@@ -232,9 +232,15 @@ static Json handle(HWND window)
     return num((long long)(UINT_PTR)window);
 }
 
+// A window that does not answer is named in the log (stderr), for the harness
+// to show should a command take too long.
 static bool ask(HWND window, UINT message, WPARAM wparam, LPARAM lparam, DWORD_PTR* result)
 {
-    return SendMessageTimeoutW(window, message, wparam, lparam, SMTO_ABORTIFHUNG, 2000, result);
+    if (SendMessageTimeoutW(window, message, wparam, lparam, SMTO_ABORTIFHUNG, 2000, result))
+        return true;
+    std::cerr << GetTickCount() << " window " << window << " gave no answer to message 0x"
+              << std::hex << message << std::dec << std::endl;
+    return false;
 }
 
 // The popup: a dialog of the main window's, with a heading (1033).
