@@ -82,6 +82,8 @@ def test_refusals_names_of_several_addresses_and_ipv6(desktop, pop3, case):
     tls.play(Behaviour(implicit=True))
     closed = ScriptedPop3((REFUSING, PORT))  # refuses from now on, never answers "1 1"
     closed.play(Behaviour(messages=(1,)))
+    with socket.create_connection(closed.address) as served:  # its accept waits again
+        served.recv(100)
     closed.close()
     names = [(name, address) for name, first in (("refusing-first.test", REFUSING), (
         "dropping-first.test", DROPPING)) for address in (first, pop3.address[0])]
