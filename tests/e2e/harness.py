@@ -523,7 +523,7 @@ class Probe:
 
     def _whereabouts(self):
         """Whether it lives, where each of its threads waits in the kernel, and its last
-        words: each command it began, each window that did not answer it in time."""
+        words: the windows of the program that did not answer it in time."""
         threads = []
         for task in sorted(Path(f"/proc/{self._process.pid}/task").glob("*")):
             with contextlib.suppress(OSError):
