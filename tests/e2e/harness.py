@@ -7,6 +7,7 @@ from pathlib import Path
 
 WORK = Path(os.environ.get("E2E_WORK_DIR", "/tmp/corvina-e2e")).resolve()
 CERTS, WINE_RUN, HOST, PORT = WORK / "certs", os.environ.get("WINE_RUN", ""), "127.0.0.1", 110
+KEYLOG = WORK / f"keylog-{os.getpid()}"  # the TLS keys of this process's scripted servers
 # Certificate revocation lists: served at the first address, never answered at the second.
 CRL_SERVED, CRL_SILENT = (HOST, 8080), (HOST, 8081)
 # The namespace's own hosts file (ip netns exec mounts it over /etc/hosts).
@@ -270,7 +271,7 @@ class Tls:
         if self.own_records:
             context.maximum_version = ssl.TLSVersion.TLSv1_2
             context.set_ciphers("ECDHE-RSA-AES128-GCM-SHA256")
-            context.keylog_filename = WORK / f"keylog-{os.getpid()}"
+            context.keylog_filename = KEYLOG
         self.sock, self.step, self.incoming = sock, behaviour.step, ssl.MemoryBIO()
         self.tls = context.wrap_bio(self.incoming, outgoing := ssl.MemoryBIO(), server_side=True)
         self.outgoing, self.received, self.sent, self.key, self.eof = outgoing, b"", b"", None, False
@@ -877,6 +878,7 @@ def run_module(path, only=()):
              and (not only or name in only)]
     tests.sort(key=lambda f: f.__code__.co_firstlineno)
     results = [_run(module.__name__, f) for f in tests]
+    KEYLOG.unlink(missing_ok=True)
     print(f"{module.__name__}: {sum(results)} passed, {len(results) - sum(results)} failed")
     return 0 if results and all(results) else 1
 
