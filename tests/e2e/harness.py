@@ -513,14 +513,14 @@ class Probe:
 
     def __init__(self, process, log):
         self._process, self._log = process, log
-        if (ready := self._read(60, "start")) != "ready":
+        if (ready := self._read(120, "start")) != "ready":  # a loaded machine takes long
             raise RuntimeError(f"the probe did not start: {ready!r}")
 
     def _read(self, timeout, command):
         if not select.select([self._process.stdout], [], [], timeout)[0]:
             raise RuntimeError(f"the probe gave no answer to {command!r} within {timeout} s; "
                                f"{self._whereabouts()}")
-        return self._process.stdout.readline().decode().strip()
+        return self._process.stdout.readline().decode(errors="replace").strip()
 
     def _whereabouts(self):
         """Whether it lives, where each of its threads waits in the kernel, and its last

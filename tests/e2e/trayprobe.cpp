@@ -173,18 +173,21 @@ static DWORD WINAPI tray_thread(LPVOID ready)
     return 0;
 }
 
-// Ours must come after the task bar of Wine's explorer, to be the one found.
-static bool start_tray(void)
+// Ours must come after the task bar of Wine's explorer, to be the one found;
+// on a loaded machine explorer may take a minute to make its own. The answer
+// is the first line the probe writes.
+static const char* start_tray(void)
 {
     InitializeCriticalSection(&lock);
     GetDesktopWindow();
     for (DWORD start = GetTickCount(); !FindWindowW(L"Shell_TrayWnd", nullptr); Sleep(20))
-        if (GetTickCount() - start > 30000)
-            return false;
+        if (GetTickCount() - start > 90000)
+            return "no task bar of Wine's within 90 s";
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     CloseHandle(CreateThread(nullptr, 0, tray_thread, ready, 0, nullptr));
     WaitForSingleObject(ready, INFINITE);
-    return tray && FindWindowW(L"Shell_TrayWnd", nullptr) == tray;
+    return tray && FindWindowW(L"Shell_TrayWnd", nullptr) == tray ? "ready"
+                                                                  : "no task bar of our own";
 }
 
 // Names the program's state icons by the bits the shell gets for each.
@@ -412,7 +415,7 @@ int main()
     if (SetAwareness set_awareness = (SetAwareness)(void*)GetProcAddress(
             GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext"))
         set_awareness((HANDLE)-4); // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2
-    std::cout << (start_tray() ? "ready" : "no task bar of our own") << std::endl;
+    std::cout << start_tray() << std::endl;
     std::string line;
     while (std::getline(std::cin, line) && !line.empty()) {
         std::istringstream stream(line);
