@@ -12,7 +12,8 @@
 # on Windows.
 prefix=$1
 shift
-export WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all
+# Wine says nothing of its own unless WINEDEBUG asks for a channel.
+export WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG="${WINEDEBUG:--all}"
 export LANG=${CORVINA_LANG:-ja_JP.UTF-8} LC_ALL=${CORVINA_LANG:-ja_JP.UTF-8}
 # No Mono or Gecko installer prompts: nothing here needs them.
 export WINEDLLOVERRIDES="mscoree,mshtml="

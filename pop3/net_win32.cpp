@@ -7,8 +7,9 @@
 // within two ticks gets the next started beside it. The first to connect
 // carries the session and the others are closed; the session's time-out
 // covers them all. Messages about a lookup or socket that is no longer
-// current are not ours. Once TLS is on, reads and sends go through the TLS
-// module, which hands the plaintext to the response receiver.
+// current are not ours, and a socket's handle is not given to another while
+// messages about it may still come. Once TLS is on, reads and sends go
+// through the TLS module, which hands the plaintext to the response receiver.
 //
 // A readable notice reads until the socket is empty: Wine announces data
 // once per read, so one read per notice would make a long listing wait a
@@ -36,11 +37,13 @@
 enum {
     ATTEMPT_MAX = 4,         // connection attempts under way at once
     ATTEMPT_DELAY_TICKS = 2, // an attempt's head start over the next: 0.5 to 1 s
-    READS_PER_NOTICE = 64    // a server that never stops still lets other messages in
+    READS_PER_NOTICE = 64,   // a server that never stops still lets other messages in
+    RETIRING_MAX = 8         // sockets shut down whose last messages may still wait
 };
 
 static SOCKET session_socket = INVALID_SOCKET;
 static SOCKET attempts[ATTEMPT_MAX];
+static SOCKET retiring[RETIRING_MAX];
 static const addrinfo* attempt_addresses[ATTEMPT_MAX];
 static Lookup* pending_lookup;
 static Lookup* answered_lookup; // the name's addresses, while they are tried
@@ -66,27 +69,62 @@ void net_init(void)
     session_socket = INVALID_SOCKET;
     for (int slot = 0; slot < ATTEMPT_MAX; slot++)
         attempts[slot] = INVALID_SOCKET;
+    for (int slot = 0; slot < RETIRING_MAX; slot++)
+        retiring[slot] = INVALID_SOCKET;
     pending_lookup = NULL;
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
         MessageBoxA(NULL, "WSAStartup() Error.", "ERROR", MB_OK);
 }
 
+static int retiring_slot(SOCKET socket_handle)
+{
+    for (int slot = 0; slot < RETIRING_MAX; slot++) {
+        if (retiring[slot] == socket_handle)
+            return slot;
+    }
+    return -1;
+}
+
 void net_cleanup(void)
 {
     net_close();
     cert_cleanup();
+    for (int slot = 0; slot < RETIRING_MAX; slot++) {
+        if (retiring[slot] != INVALID_SOCKET)
+            closesocket(retiring[slot]);
+        retiring[slot] = INVALID_SOCKET;
+    }
     WSACleanup();
 }
 
+// Windows gives a closed socket's handle to the next socket made, while
+// messages about the old one may still wait in the queue; they would be taken
+// for the new one's. So a socket is silenced and shut down at once, but closed
+// only when a message of no event, posted behind its last ones, comes back.
 static void close_socket(SOCKET* socket_handle)
 {
-    if (*socket_handle == INVALID_SOCKET)
+    SOCKET closing = *socket_handle;
+    if (closing == INVALID_SOCKET)
         return;
-    WSAAsyncSelect(*socket_handle, main_window, 0, 0);
-    shutdown(*socket_handle, SD_BOTH);
-    closesocket(*socket_handle);
     *socket_handle = INVALID_SOCKET;
+    WSAAsyncSelect(closing, main_window, 0, 0);
+    shutdown(closing, SD_BOTH);
+    int slot = retiring_slot(INVALID_SOCKET);
+    if (slot >= 0 && PostMessageA(main_window, WM_SOCKET_NOTIFY, (WPARAM)closing, 0))
+        retiring[slot] = closing;
+    else
+        closesocket(closing);
+}
+
+// Whatever comes for a retiring socket is over; its own last message closes it.
+static int on_retiring_message(int slot, uint32_t event)
+{
+    if (event == 0) {
+        closesocket(retiring[slot]);
+        retiring[slot] = INVALID_SOCKET;
+    }
+    return NET_HANDLED;
 }
 
 static void close_attempts(void)
@@ -298,10 +336,15 @@ static int end_at_close(void)
 
 int net_on_socket_event(uintptr_t socket_handle, uint32_t event)
 {
+    if ((SOCKET)socket_handle == INVALID_SOCKET)
+        return NET_NOT_MINE;
+    int retired = retiring_slot((SOCKET)socket_handle);
+    if (retired >= 0)
+        return on_retiring_message(retired, event);
     int slot = attempt_slot((SOCKET)socket_handle);
-    if ((SOCKET)socket_handle != INVALID_SOCKET && slot >= 0)
+    if (slot >= 0)
         return on_attempt_event(slot, event);
-    if (session_socket == INVALID_SOCKET || (SOCKET)socket_handle != session_socket)
+    if ((SOCKET)socket_handle != session_socket)
         return NET_NOT_MINE;
     if (WSAGETSELECTERROR(event) != 0) {
         // A reset while the handshake runs is the handshake's failure,

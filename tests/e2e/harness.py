@@ -7,6 +7,7 @@ from pathlib import Path
 
 WORK = Path(os.environ.get("E2E_WORK_DIR", "/tmp/corvina-e2e")).resolve()
 CERTS, WINE_RUN, HOST, PORT = WORK / "certs", os.environ.get("WINE_RUN", ""), "127.0.0.1", 110
+KEYLOG = WORK / f"keylog-{os.getpid()}"  # the TLS keys of this process's scripted servers
 # Certificate revocation lists: served at the first address, never answered at the second.
 CRL_SERVED, CRL_SILENT = (HOST, 8080), (HOST, 8081)
 # The namespace's own hosts file (ip netns exec mounts it over /etc/hosts).
@@ -243,6 +244,8 @@ class Behaviour:
 @dataclass
 class Connection:
     accepted_at: float
+    reached: tuple  # the address the client connected to, and the client's own
+    client: tuple
     lines: list = field(default_factory=list)
     closed_by: str = None
     sni: str = None
@@ -271,7 +274,7 @@ class Tls:
         if self.own_records:
             context.maximum_version = ssl.TLSVersion.TLSv1_2
             context.set_ciphers("ECDHE-RSA-AES128-GCM-SHA256")
-            context.keylog_filename = WORK / f"keylog-{os.getpid()}"
+            context.keylog_filename = KEYLOG
         self.sock, self.step, self.incoming = sock, behaviour.step, ssl.MemoryBIO()
         self.tls = context.wrap_bio(self.incoming, outgoing := ssl.MemoryBIO(), server_side=True)
         self.outgoing, self.received, self.sent, self.key, self.eof = outgoing, b"", b"", None, False
@@ -356,7 +359,9 @@ class ScriptedPop3:
         self.address = self._listener.getsockname()[:2]
         self.server = ("[%s]:%d" if ":" in self.address[0] else "%s:%d") % self.address  # SERVER
         self._listener.listen()
-        threading.Thread(target=self._accept, daemon=True).start()
+        self._conversations, self._lock = {}, threading.Lock()  # open socket -> its thread
+        self._accepting = threading.Thread(target=self._accept, daemon=True)
+        self._accepting.start()
 
     def play(self, *behaviours):
         """Connection i gets behaviours[i]; the last serves every later one."""
@@ -367,7 +372,21 @@ class ScriptedPop3:
                         what=f"connection {number}")[0]
 
     def close(self):
+        """Leaves nothing behind: a later connection to the address is refused, never
+        answered the old way. Closing alone would not do: the accept waiting in the
+        kernel keeps the listener alive and takes one more connection. Conversations
+        still open are cut."""
+        self._listener.shutdown(socket.SHUT_RDWR)  # the waiting accept fails at once
+        self._accepting.join()
         self._listener.close()
+        with self._lock:
+            for sock in self._conversations:
+                with contextlib.suppress(OSError):  # the client's reset came first
+                    sock.shutdown(socket.SHUT_RDWR)
+            threads = list(self._conversations.values())
+        for thread in threads:
+            thread.join(15)
+        assert not self._conversations, f"{self.server}: conversations left open"
 
     def _accept(self):
         while True:
@@ -377,17 +396,22 @@ class ScriptedPop3:
                 return
             sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             behaviour = self._behaviours[min(len(self.connections), len(self._behaviours) - 1)]
-            self.connections.append(connection := Connection(time.monotonic()))
-            threading.Thread(target=self._serve, args=(sock, connection, behaviour),
-                             daemon=True).start()
+            self.connections.append(connection := Connection(
+                time.monotonic(), sock.getsockname()[:2], sock.getpeername()[:2]))
+            with self._lock:
+                self._conversations[sock] = threading.Thread(
+                    target=self._serve, args=(sock, connection, behaviour), daemon=True)
+                self._conversations[sock].start()
 
     def _serve(self, sock, connection, behaviour):
-        with sock:
-            try:
-                self._converse(sock, connection, behaviour)
-            except (OSError, ssl.SSLError):
-                pass
-            connection.closed_by = connection.closed_by or "client"
+        try:
+            self._converse(sock, connection, behaviour)
+        except (OSError, ssl.SSLError):
+            pass
+        connection.closed_by = connection.closed_by or "client"
+        with self._lock:  # never closed while close() shuts it down
+            del self._conversations[sock]
+            sock.close()
 
     def _converse(self, sock, connection, behaviour):
         def act(action):
@@ -513,20 +537,33 @@ def stop_wine(prefix):
 class Probe:
     """One command line out, one JSON line back (null: the command failed)."""
 
-    def __init__(self, process):
-        self._process = process
-        if (ready := self._read(60)) != "ready":
+    def __init__(self, process, log):
+        self._process, self._log = process, log
+        if (ready := self._read(120, "start")) != "ready":  # a loaded machine takes long
             raise RuntimeError(f"the probe did not start: {ready!r}")
 
-    def _read(self, timeout):
+    def _read(self, timeout, command):
         if not select.select([self._process.stdout], [], [], timeout)[0]:
-            raise RuntimeError(f"the probe gave no answer within {timeout} s")
-        return self._process.stdout.readline().decode().strip()
+            raise RuntimeError(f"the probe gave no answer to {command!r} within {timeout} s; "
+                               f"{self._whereabouts()}")
+        return self._process.stdout.readline().decode(errors="replace").strip()
+
+    def _whereabouts(self):
+        """Whether it lives, where each of its threads waits in the kernel, and its last
+        words: the windows of the program that did not answer it in time."""
+        threads = []
+        for task in sorted(Path(f"/proc/{self._process.pid}/task").glob("*")):
+            with contextlib.suppress(OSError):
+                state = (task / "stat").read_text().rsplit(")", 1)[1].split()[0]
+                threads.append(f"{task.name} {state} {(task / 'wchan').read_text()}")
+        words = self._log.read_text(errors="replace").splitlines()[-6:]
+        return f"exit status {self._process.poll()}, threads {threads}, last words {words}"
 
     def call(self, *words):
-        self._process.stdin.write(" ".join(map(str, words)).encode() + b"\n")
+        command = " ".join(map(str, words))
+        self._process.stdin.write(command.encode() + b"\n")
         self._process.stdin.flush()
-        if (answer := json.loads(self._read(30))) is None:
+        if (answer := json.loads(self._read(30, command))) is None:
             raise RuntimeError(f"the probe could not: {words}")
         return answer
 
@@ -566,15 +603,24 @@ class Corvina:
         shutil.copy2(exe or os.environ["CORVINA_EXE"], self.exe)
         desktop.probe.load_exe(windows_path(self.exe))
 
-    def start(self, settings=None, args=(), locale=None):
-        """The settings go to the INI file (code page 932, CR LF), named with /I."""
+    def start(self, settings=None, args=(), locale=None, debug=None):
+        """The settings go to the INI file (code page 932, CR LF), named with /I; locale
+        names another system locale, debug Wine's trace channels (WINEDEBUG) for this run."""
         if settings is not None:
             self.ini.write_bytes(b"[CONFIG]\r\n" + b"".join(key.encode() + b"=" + str(
                 value).encode("cp932") + b"\r\n" for key, value in settings.items()))
             args = ["/I" + windows_path(self.ini), *args]
+        self.log = self.desktop.folder / "corvina.log"
+        self.log_from = self.log.stat().st_size if self.log.exists() else 0
         self.process = self.desktop.start(self.exe, *args, log="corvina",
-                                          env=locale and locale_environment(locale))
+                                          env=locale and locale_environment(locale), debug=debug)
         return self
+
+    def sockets_made(self):
+        """The handle of each socket this run made, in order (debug "+winsock")."""
+        with open(self.log, "rb") as log:
+            log.seek(self.log_from)
+            return re.findall(rb"winsock:WSASocketW created (0x[0-9a-f]+)", log.read())
 
     def ini_entries(self):
         """The CONFIG section's (key, value) lines in file order."""
@@ -608,7 +654,8 @@ class Desktop:
             self.display = ":" + pipe.readline().strip()
         try:
             self.probe = Probe(self.start(os.environ["TRAYPROBE_EXE"], log="probe",
-                                          stdin=subprocess.PIPE, stdout=subprocess.PIPE))
+                                          stdin=subprocess.PIPE, stdout=subprocess.PIPE),
+                               folder / "probe.log")
         except BaseException:
             self.close()
             raise
@@ -623,11 +670,14 @@ class Desktop:
         self._xvfb.terminate()
         self._xvfb.wait()
 
-    def start(self, program, *args, log, stdin=subprocess.DEVNULL, stdout=None, env=None):
+    def start(self, program, *args, log, stdin=subprocess.DEVNULL, stdout=None, env=None,
+              debug=None):
+        env = dict(os.environ, DISPLAY=self.display, **env or {}) | (
+            {"WINEDEBUG": debug} if debug else {})
         with open(self.folder / f"{log}.log", "ab") as log_file:
             process = subprocess.Popen([WINE_RUN, str(self.prefix), str(program), *map(str, args)],
                                        stdin=stdin, stdout=stdout or log_file, stderr=log_file,
-                                       env=dict(os.environ, DISPLAY=self.display, **env or {}))
+                                       env=env)
         self._processes.append(process)
         return process
 
@@ -678,10 +728,10 @@ def scripted_settings(pop3, **extra):
     return dict(QUICK, SERVER=pop3.address[0], ACCOUNT="alice", PASSWORD=SECRET) | extra
 
 
-def start(desktop, settings, args=(), name="program", exe=None):
+def start(desktop, settings, args=(), name="program", exe=None, debug=None):
     """A fresh copy of corvina (or of another build of it) with these settings, its icon in
     the tray."""
-    app = Corvina(desktop, desktop.folder / name, exe).start(settings, args)
+    app = Corvina(desktop, desktop.folder / name, exe).start(settings, args, debug=debug)
     wait_for(desktop.probe.icon, lambda icon: icon and icon["present"], timeout=20,
              what="corvina's tray icon")
     return app
@@ -843,7 +893,8 @@ def _run(module, function):
             made["desktop"].grab("failure")
             print(json.dumps([made["desktop"].probe.call(verb) for verb in ("icons 0", "dialogs")],
                              ensure_ascii=False)[-4000:])
-        print([(c.closed_by, c.lines) for c in made["pop3"].connections] if "pop3" in made else "")
+        print([(c.reached, c.client, c.closed_by, c.lines) for c in made["pop3"].connections]
+              if "pop3" in made else "")
         return False
     finally:
         for name in ("desktop", "pop3"):
@@ -857,6 +908,7 @@ def run_module(path, only=()):
              and (not only or name in only)]
     tests.sort(key=lambda f: f.__code__.co_firstlineno)
     results = [_run(module.__name__, f) for f in tests]
+    KEYLOG.unlink(missing_ok=True)
     print(f"{module.__name__}: {sum(results)} passed, {len(results) - sum(results)} failed")
     return 0 if results and all(results) else 1
 

@@ -83,8 +83,9 @@ def test_wrong_certificates_and_hostile_servers(desktop):
         else:
             check_ends_with(probe, tip)
         connection = pop3.connection(row)
-        # A revocation list that never comes holds a check 3 s, not for good.
-        assert time.monotonic() - began < 8, f"row {row}"
+        # A revocation list that never comes holds a check 3 s, not until the
+        # session's 30-s time-out: a start and a check take over 8 s when loaded.
+        assert time.monotonic() - began < 20, f"row {row}"
         if tip in (ONE, TWO):  # every command seen, the stream ended by both sides
             assert connection.lines[-1:] == [b"QUIT\r\n"], f"row {row}: {connection.lines}"
             assert wait_for(lambda: connection.ended, what="the end") == "close_notify", (row, connection.ended)

@@ -178,18 +178,21 @@ static DWORD WINAPI tray_thread(LPVOID ready)
     return 0;
 }
 
-// Ours must come after the task bar of Wine's explorer, to be the one found.
-static bool start_tray(void)
+// Ours must come after the task bar of Wine's explorer, to be the one found;
+// on a loaded machine explorer may take a minute to make its own. The answer
+// is the first line the probe writes.
+static const char* start_tray(void)
 {
     InitializeCriticalSection(&lock);
     GetDesktopWindow();
     for (DWORD start = GetTickCount(); !FindWindowW(L"Shell_TrayWnd", nullptr); Sleep(20))
-        if (GetTickCount() - start > 30000)
-            return false;
+        if (GetTickCount() - start > 90000)
+            return "no task bar of Wine's within 90 s";
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     CloseHandle(CreateThread(nullptr, 0, tray_thread, ready, 0, nullptr));
     WaitForSingleObject(ready, INFINITE);
-    return tray && FindWindowW(L"Shell_TrayWnd", nullptr) == tray;
+    return tray && FindWindowW(L"Shell_TrayWnd", nullptr) == tray ? "ready"
+                                                                  : "no task bar of our own";
 }
 
 // Names the program's state icons by the bits the shell gets for each,
@@ -238,9 +241,22 @@ static Json handle(HWND window)
     return num((long long)(UINT_PTR)window);
 }
 
+// The program's windows are asked within one budget per command, so that a
+// busy program slows a command (a dialog's many controls) by that much at
+// most, and a program Wine deems hung after 5 s on a loaded machine is still
+// waited for. A window that does not answer is named in the log (stderr).
+enum { COMMAND_BUDGET_MS = 10000 };
+static DWORD command_deadline;
+
 static bool ask(HWND window, UINT message, WPARAM wparam, LPARAM lparam, DWORD_PTR* result)
 {
-    return SendMessageTimeoutW(window, message, wparam, lparam, SMTO_ABORTIFHUNG, 2000, result);
+    DWORD left = command_deadline - GetTickCount();
+    if (left <= COMMAND_BUDGET_MS &&
+        SendMessageTimeoutW(window, message, wparam, lparam, SMTO_NORMAL, left, result))
+        return true;
+    std::cerr << GetTickCount() << " window " << window << " gave no answer to message 0x"
+              << std::hex << message << std::dec << std::endl;
+    return false;
 }
 
 // The popup: a dialog of the main window's, with a heading (1033).
@@ -468,11 +484,12 @@ int main()
     if (SetAwareness set_awareness = (SetAwareness)(void*)GetProcAddress(
             GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext"))
         set_awareness((HANDLE)-4); // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2
-    std::cout << (start_tray() ? "ready" : "no task bar of our own") << std::endl;
+    std::cout << start_tray() << std::endl;
     std::string line;
     while (std::getline(std::cin, line) && !line.empty()) {
         std::istringstream stream(line);
         std::vector<std::string> words{std::istream_iterator<std::string>(stream), {}};
+        command_deadline = GetTickCount() + COMMAND_BUDGET_MS;
         Json out = answer(words, line);
         std::cout << (out.empty() ? "null" : out) << std::endl;
     }
