@@ -144,7 +144,6 @@ static int32_t start_session(void)
 {
     log_clear();
     session.error_kind = ERROR_NONE;
-    tray_set_tip(TIP_CHECKING);
     const char* missing = nullptr;
     if (settings.SERVER[0] == '\0')
         missing = "ｻｰﾊﾞｰ名を設定してください。";
@@ -158,10 +157,13 @@ static int32_t start_session(void)
         set_error_text(missing);
         session.error_kind = ERROR_FAILED;
     }
+    // The connection starts before the tray hears of it: telling the shell
+    // takes a message to another process, and the server need not wait.
     if (session.error_kind == ERROR_NONE) {
         top_announced(controller.notified_count, controller.notified_size);
         net_start();
     }
+    tray_set_tip(TIP_CHECKING);
     return session.error_kind;
 }
 

@@ -7,7 +7,7 @@
 enum {
     SESSION_TIMEOUT_TICKS = 60, // 30 s of 500 ms ticks, the whole session
     QUIT_CLOSE_WAIT_TICKS = 4,  // for the server's close after QUIT's answer: 1.5 to 2 s
-    RECEIVE_CHUNK = 4096
+    RECEIVE_CHUNK = 16384       // bytes one read takes: several of a server's writes
 };
 
 // Results of the notification handlers.
