@@ -616,11 +616,20 @@ class Corvina:
                                           env=locale and locale_environment(locale), debug=debug)
         return self
 
-    def sockets_made(self):
-        """The handle of each socket this run made, in order (debug "+winsock")."""
+    def _trace(self):
         with open(self.log, "rb") as log:
             log.seek(self.log_from)
-            return re.findall(rb"winsock:WSASocketW created (0x[0-9a-f]+)", log.read())
+            return log.read()
+
+    def sockets_made(self):
+        """The handle of each socket this run made, in order (debug "+winsock")."""
+        return re.findall(rb"winsock:WSASocketW created (0x[0-9a-f]+)", self._trace())
+
+    def connects(self):
+        """The address and port of each connect this run made (debug "+winsock")."""
+        return [(address.decode(), int(port)) for address, port in re.findall(
+            rb"winsock:connect socket 0x[0-9a-f]+, addr \{ family AF_INET6?, address ([^,]+),"
+            rb"(?: flow label \d+,)? port (\d+)", self._trace())]
 
     def ini_entries(self):
         """The CONFIG section's (key, value) lines in file order."""

@@ -109,8 +109,9 @@ def test_refusals_names_of_several_addresses_and_ipv6(desktop, pop3, case):
     closed.close()
     names = [(name, address) for name, first in (("refusing-first.test", REFUSING), (
         "dropping-first.test", DROPPING)) for address in (first, pop3.address[0])]
+    names.append(("ip6-localhost", "::1"))
     try:
-        with host_names(case.folder, names + [("ip6-localhost", "::1")]), dropping(DROPPING):
+        with host_names(case.folder, names), dropping(DROPPING):
             for server, security, tip in ADDRESSES:
                 server = server.format(v6=v6.server, v6port=v6.address[1], tlsport=tls.address[1],
                                        tls=tls.server)
@@ -120,7 +121,8 @@ def test_refusals_names_of_several_addresses_and_ipv6(desktop, pop3, case):
                 tray_shows(probe, tip)
                 ticks = [next(e["tick"] for e in probe.events(since) if e["tip"] == t)
                          for t in ("サーバーとの通信中...", tip)]
-                print(f"{server} ({security}): {tip} after {ticks[1] - ticks[0]} ms")
+                print(f"{server} ({security}): {tip} after {ticks[1] - ticks[0]} ms, "
+                      f"connects {app.connects()}")
                 assert ticks[1] - ticks[0] <= SOON * 1000, server
                 probe.command(IDM_EXIT)
                 assert app.wait_exit() == 0
@@ -128,6 +130,11 @@ def test_refusals_names_of_several_addresses_and_ipv6(desktop, pop3, case):
                 # would take the refused one's late messages for its own.
                 made = app.sockets_made()
                 assert made and len(set(made)) == len(made), (server, made)
+                # Every connect went to an address of the name (or to the literal).
+                host, port = re.fullmatch(r"\[?(.*?)\]?(?::(\d+))?", server).groups()
+                port = int(port or (995 if security == 1 else PORT))
+                allowed = {(a, port) for a in {a for n, a in names if n == host} or {host}}
+                assert app.connects() and set(app.connects()) <= allowed, (server, app.connects())
     finally:
         v6.close()
         tls.close()
