@@ -91,8 +91,48 @@ static void centre_on_work_area(HWND sheet)
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-static int CALLBACK sheet_callback(HWND sheet, UINT message, LPARAM)
+static const WORD* after_name_or_ordinal(const WORD* at)
 {
+    if (*at == 0xFFFF)
+        return at + 2;
+    while (*at++)
+        ;
+    return at;
+}
+
+// The frame measures its pages in dialog units of its own font, "MS Shell
+// Dlg", which is close to the pages' "Yu Gothic UI" on a Japanese Windows
+// only: elsewhere the pages come out wider than the frame and lose their
+// right edge, buttons included. So the frame's template, a copy made for
+// this call, takes the pages' font; the two names are of one length, so the
+// face is rewritten in place and nothing behind it moves.
+static void give_frame_the_page_font(void* frame_template)
+{
+    static const wchar_t FRAME_FACE[] = L"MS Shell Dlg", PAGE_FACE[] = L"Yu Gothic UI";
+    static_assert(sizeof FRAME_FACE == sizeof PAGE_FACE, "the face is replaced in place");
+    WORD* at = (WORD*)frame_template;
+    bool extended = at[1] == 0xFFFF; // DLGTEMPLATEEX: its signature follows its version
+    DWORD style;
+    memcpy(&style, extended ? at + 6 : at, sizeof style);
+    if (!(style & DS_SETFONT))
+        return;
+    at = (WORD*)after_name_or_ordinal(at + (extended ? 13 : 9)); // past the menu
+    at = (WORD*)after_name_or_ordinal(at);                       // and the class
+    while (*at++) // and the title
+        ;
+    WORD* face = at + (extended ? 3 : 1); // points, then (extended) weight, italic, charset
+    if (memcmp(face, FRAME_FACE, sizeof FRAME_FACE) != 0)
+        return;
+    at[0] = 9; // points, as the pages have them
+    if (extended)
+        ((BYTE*)at)[5] = SHIFTJIS_CHARSET;
+    memcpy(face, PAGE_FACE, sizeof PAGE_FACE);
+}
+
+static int CALLBACK sheet_callback(HWND sheet, UINT message, LPARAM parameter)
+{
+    if (message == PSCB_PRECREATE)
+        give_frame_the_page_font((void*)parameter);
     if (message == PSCB_INITIALIZED) {
         sheet_window = sheet;
         // No "?" button in the caption: the pages offer no context help.

@@ -213,6 +213,7 @@ class Mailbox:
 @dataclass(frozen=True)
 class Action:
     data: bytes = b""  # sent first
+    heard: bool = False  # the data only once the client has sent something
     close: bool = False  # then the server closes the connection
     silent: bool = False  # then it answers nothing more, but keeps reading
 
@@ -428,6 +429,8 @@ class ScriptedPop3:
         stream = Tls(sock, behaviour, connection) if behaviour.implicit else sock
         greeting = behaviour.greeting
         greeting = greeting if isinstance(greeting, Action) else Action(greeting + b"\r\n")
+        if greeting.heard:
+            stream.recv(65536)
         state, stamp = act(greeting), (re.findall(rb"<[^>]*>", greeting.data[:200]) or [b""])[0]
         user, logged_in, pending, sizes = None, False, b"", behaviour.messages
         uids = [b"uid-%d" % (i + 1) for i in range(len(sizes))]
@@ -737,11 +740,14 @@ def scripted_settings(pop3, **extra):
     return dict(QUICK, SERVER=pop3.address[0], ACCOUNT="alice", PASSWORD=SECRET) | extra
 
 
-def start(desktop, settings, args=(), name="program", exe=None, debug=None):
-    """A fresh copy of corvina (or of another build of it) with these settings, its icon in
-    the tray."""
-    app = Corvina(desktop, desktop.folder / name, exe).start(settings, args, debug=debug)
-    wait_for(desktop.probe.icon, lambda icon: icon and icon["present"], timeout=20,
+def start(desktop, settings, args=(), name="program", exe=None, debug=None, folder=None,
+          locale=None):
+    """A fresh copy of corvina (or of another build of it) with these settings, in the
+    desktop's folder name or in folder, its icon in the tray. A loaded machine can take
+    half a minute to start a Wine program."""
+    app = Corvina(desktop, folder or desktop.folder / name, exe).start(
+        settings, args, locale=locale, debug=debug)
+    wait_for(desktop.probe.icon, lambda icon: icon and icon["present"], timeout=60,
              what="corvina's tray icon")
     return app
 

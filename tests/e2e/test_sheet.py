@@ -174,8 +174,8 @@ def test_the_same_texts_and_ini_bytes_under_other_ansi_code_pages(desktop, mailb
         # The program's folder, named partly outside code page 932 (é).
         folder = desktop.folder / "Hélène-メール①" / locale
         texts = {"MAILER": "C:\\メール\\ﾒｰﾗｰ髙.exe", "SOUND_FILE": "C:\\音\\着信.wav"}
-        app = Corvina(desktop, folder).start(
-            dovecot_settings(mailbox, USEUIDL=1, USE_BALOON=1, **texts), locale=locale)
+        app = start(desktop, dovecot_settings(mailbox, USEUIDL=1, USE_BALOON=1, **texts),
+                    folder=folder, locale=locale)
         tip = tray_shows(probe, "1 通のメール (900 バイト)", ARRIVE)["tip"]
         probe.click_icon()  # takes note: uidl.txt in the folder of the Japanese name
         wait_for(app.uidl_lines, lambda lines: lines == mailbox.uidl(), what="uidl.txt")

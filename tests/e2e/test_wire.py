@@ -16,7 +16,8 @@ def test_dovecot_checks_announce_acknowledge_and_remember(desktop, mailbox):
             mailbox.add_message(size)
         check_ends_with(probe, tip, ARRIVE)
         wait_for(probe.popup, lambda p: popup_on_screen(p) and p["text"] == tip, what="popup")
-        assert probe.icon()["balloons"][-1] == ["新着メールがあります", tip]
+        wait_for(probe.icon, lambda i: i["balloons"][-1:] == [["新着メールがあります", tip]],
+                 what="the balloon")  # it may follow the popup
     probe.click_icon()
     wait_for(app.uidl_lines, lambda lines: lines == mailbox.uidl(), what="uidl.txt")
     tray_shows(probe, "corvina", NORMAL)
