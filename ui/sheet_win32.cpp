@@ -91,7 +91,7 @@ static void centre_on_work_area(HWND sheet)
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-static const WORD* after_name_or_ordinal(const WORD* at)
+static WORD* after_name_or_ordinal(WORD* at)
 {
     if (*at == 0xFFFF)
         return at + 2;
@@ -116,8 +116,8 @@ static void give_frame_the_page_font(void* frame_template)
     memcpy(&style, extended ? at + 6 : at, sizeof style);
     if (!(style & DS_SETFONT))
         return;
-    at = (WORD*)after_name_or_ordinal(at + (extended ? 13 : 9)); // past the menu
-    at = (WORD*)after_name_or_ordinal(at);                       // and the class
+    at = after_name_or_ordinal(at + (extended ? 13 : 9)); // past the menu
+    at = after_name_or_ordinal(at);                       // and the class
     while (*at++) // and the title
         ;
     WORD* face = at + (extended ? 3 : 1); // points, then (extended) weight, italic, charset
