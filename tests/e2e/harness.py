@@ -537,11 +537,36 @@ def stop_wine(prefix):
         pass
 
 
+def _processes_of(prefix):
+    for environ in Path("/proc").glob("[0-9]*/environ"):
+        with contextlib.suppress(OSError):
+            if f"WINEPREFIX={prefix}".encode() in environ.read_bytes().split(b"\0"):
+                yield int(environ.parent.name)
+
+
+def _threads(pid, pipes):
+    """A process's name, and per thread its state, kernel wait and system call; a read
+    names the pipe or file read."""
+    threads = []
+    for task in sorted(Path(f"/proc/{pid}/task").glob("*")):
+        with contextlib.suppress(OSError):
+            state = (task / "stat").read_text().rsplit(")", 1)[1].split()[0]
+            call = (task / "syscall").read_text().split()
+            if call[0] == "0":  # read(fd, ...)
+                target = os.readlink(f"/proc/{pid}/fd/{int(call[1], 16)}")
+                call = ["read", pipes.get(target, target)]
+            threads.append(f"{task.name} {state} {(task / 'wchan').read_text()} {call[0]} "
+                           f"{' '.join(call[1:2])}")
+    with contextlib.suppress(OSError):
+        return f"{pid} {Path(f'/proc/{pid}/comm').read_text().strip()}", threads
+    return str(pid), threads
+
+
 class Probe:
     """One command line out, one JSON line back (null: the command failed)."""
 
-    def __init__(self, process, log):
-        self._process, self._log = process, log
+    def __init__(self, process, log, prefix):
+        self._process, self._log, self._prefix = process, log, prefix
         if (ready := self._read(120, "start")) != "ready":  # a loaded machine takes long
             raise RuntimeError(f"the probe did not start: {ready!r}")
 
@@ -552,15 +577,15 @@ class Probe:
         return self._process.stdout.readline().decode(errors="replace").strip()
 
     def _whereabouts(self):
-        """Whether it lives, where each of its threads waits in the kernel, and its last
-        words: the windows of the program that did not answer it in time."""
-        threads = []
-        for task in sorted(Path(f"/proc/{self._process.pid}/task").glob("*")):
-            with contextlib.suppress(OSError):
-                state = (task / "stat").read_text().rsplit(")", 1)[1].split()[0]
-                threads.append(f"{task.name} {state} {(task / 'wchan').read_text()}")
+        """Whether it lives, its last words (its watchdog names a command stuck in it, and
+        it names a window of the program that did not answer), and where each thread of
+        every process of the prefix waits in the kernel: a read of the probe's stdin is a
+        command not yet seen, any other pipe a wait on Wine's server."""
+        pipes = {f"pipe:[{os.fstat(end.fileno()).st_ino}]": name for end, name in (
+            (self._process.stdin, "its stdin"), (self._process.stdout, "its stdout"))}
         words = self._log.read_text(errors="replace").splitlines()[-6:]
-        return f"exit status {self._process.poll()}, threads {threads}, last words {words}"
+        return (f"exit status {self._process.poll()}, last words {words}, threads "
+                f"{dict(_threads(pid, pipes) for pid in _processes_of(self._prefix))}")
 
     def call(self, *words):
         command = " ".join(map(str, words))
@@ -667,7 +692,7 @@ class Desktop:
         try:
             self.probe = Probe(self.start(os.environ["TRAYPROBE_EXE"], log="probe",
                                           stdin=subprocess.PIPE, stdout=subprocess.PIPE),
-                               folder / "probe.log")
+                               folder / "probe.log", self.prefix)
         except BaseException:
             self.close()
             raise

@@ -248,11 +248,50 @@ static Json handle(HWND window)
 enum { COMMAND_BUDGET_MS = 10000 };
 static DWORD command_deadline;
 
+// What the main thread is at, for the watchdog: a command that outlives its
+// budget is named in the log with the call it is in, every few seconds, so a
+// probe that stops answering says where it stopped. The watchdog counts its
+// own sleeps: Wine's server keeps the tick count, and neither Sleep nor a write
+// to the log waits on that server, so it speaks even if the server hangs.
+static CRITICAL_SECTION step_lock;
+static char step[200];
+static unsigned steps_taken;
+static bool at_work; // false while the probe waits for a command
+
+static void set_step(const char* command, const char* call, HWND window = nullptr,
+                     UINT message = 0)
+{
+    EnterCriticalSection(&step_lock);
+    snprintf(step, sizeof step, "'%s' %s %p 0x%x", command ? command : "", call, (void*)window,
+             message);
+    at_work = command != nullptr;
+    steps_taken++;
+    LeaveCriticalSection(&step_lock);
+}
+
+static DWORD WINAPI watchdog(LPVOID)
+{
+    enum { FIRST_WORD_S = COMMAND_BUDGET_MS / 1000 + 2, AGAIN_S = 5 };
+    for (unsigned seen = 0, seconds = 0;; Sleep(1000)) {
+        EnterCriticalSection(&step_lock);
+        seconds = at_work && steps_taken == seen ? seconds + 1 : 0;
+        seen = steps_taken;
+        if (seconds >= FIRST_WORD_S && (seconds - FIRST_WORD_S) % AGAIN_S == 0)
+            fprintf(stderr, "%lu still in %s after %u s\n", GetTickCount(), step, seconds);
+        LeaveCriticalSection(&step_lock);
+    }
+}
+
+static std::string current_command;
+
 static bool ask(HWND window, UINT message, WPARAM wparam, LPARAM lparam, DWORD_PTR* result)
 {
     DWORD left = command_deadline - GetTickCount();
-    if (left <= COMMAND_BUDGET_MS &&
-        SendMessageTimeoutW(window, message, wparam, lparam, SMTO_NORMAL, left, result))
+    set_step(current_command.c_str(), "SendMessageTimeout", window, message);
+    bool answered = left <= COMMAND_BUDGET_MS &&
+                    SendMessageTimeoutW(window, message, wparam, lparam, SMTO_NORMAL, left, result);
+    set_step(current_command.c_str(), "past SendMessageTimeout", window, message);
+    if (answered)
         return true;
     std::cerr << GetTickCount() << " window " << window << " gave no answer to message 0x"
               << std::hex << message << std::dec << std::endl;
@@ -484,14 +523,18 @@ int main()
     if (SetAwareness set_awareness = (SetAwareness)(void*)GetProcAddress(
             GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext"))
         set_awareness((HANDLE)-4); // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2
+    InitializeCriticalSection(&step_lock);
+    CloseHandle(CreateThread(nullptr, 0, watchdog, nullptr, 0, nullptr));
     std::cout << start_tray() << std::endl;
-    std::string line;
-    while (std::getline(std::cin, line) && !line.empty()) {
-        std::istringstream stream(line);
+    while (std::getline(std::cin, current_command) && !current_command.empty()) {
+        std::istringstream stream(current_command);
         std::vector<std::string> words{std::istream_iterator<std::string>(stream), {}};
         command_deadline = GetTickCount() + COMMAND_BUDGET_MS;
-        Json out = answer(words, line);
+        set_step(current_command.c_str(), "at work");
+        Json out = answer(words, current_command);
+        set_step(current_command.c_str(), "answering");
         std::cout << (out.empty() ? "null" : out) << std::endl;
+        set_step(nullptr, "");
     }
     return 0;
 }
