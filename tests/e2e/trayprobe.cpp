@@ -298,15 +298,46 @@ static bool ask(HWND window, UINT message, WPARAM wparam, LPARAM lparam, DWORD_P
     return false;
 }
 
+// A window's children, walked one at a time. Wine 10 lists them (GetDlgItem,
+// EnumChildWindows) as the first child, then in a second request to its
+// server that child's siblings; should the program destroy the dialog in
+// between, the first child has left the list and the server walks the list
+// of unlinked windows for good: every program of the prefix then waits on
+// it. GW_CHILD and GW_HWNDNEXT ask about one window each, and a child whose
+// parent is another any more ends the walk.
+enum { CHILDREN_MAX = 1000 };
+
+static HWND first_child(HWND parent)
+{
+    HWND child = GetWindow(parent, GW_CHILD);
+    return child && GetAncestor(child, GA_PARENT) == parent ? child : nullptr;
+}
+
+static HWND next_child(HWND parent, HWND child)
+{
+    HWND next = GetWindow(child, GW_HWNDNEXT);
+    return next && GetAncestor(next, GA_PARENT) == parent ? next : nullptr;
+}
+
+static HWND child_with_id(HWND parent, int id)
+{
+    int steps = 0;
+    for (HWND child = first_child(parent); child && steps++ < CHILDREN_MAX;
+         child = next_child(parent, child))
+        if (GetDlgCtrlID(child) == id)
+            return child;
+    return nullptr;
+}
+
 // The popup: a dialog of the main window's, with a heading (1033).
 static bool is_popup(HWND window)
 {
     return GetWindow(window, GW_OWNER) == FindWindowW(L"corvinaClass", nullptr) &&
-           class_of(window) == L"#32770" && GetDlgItem(window, 1033);
+           class_of(window) == L"#32770" && child_with_id(window, 1033);
 }
 
 // Wine's window server knows only the text an edit or combo box was made with.
-static BOOL CALLBACK add_control(HWND control, LPARAM controls)
+static void add_control(HWND control, std::vector<Json>* controls)
 {
     std::wstring name = class_of(control), value = title(control);
     DWORD_PTR length = 0, check = 0;
@@ -316,8 +347,7 @@ static BOOL CALLBACK add_control(HWND control, LPARAM controls)
         value.resize(length);
     }
     bool button = name == L"Button" && ask(control, BM_GETCHECK, 0, 0, &check);
-    ((std::vector<Json>*)controls)
-        ->push_back(obj({{"class", str(name)},
+    controls->push_back(obj({{"class", str(name)},
                          {"id", num(GetDlgCtrlID(control))},
                          {"hwnd", handle(control)},
                          {"parent", handle(GetParent(control))},
@@ -326,7 +356,16 @@ static BOOL CALLBACK add_control(HWND control, LPARAM controls)
                          {"visible", num(IsWindowVisible(control))},
                          {"rect", rect_of(control)},
                          {"checked", button ? num(check) : "null"}}));
-    return TRUE;
+}
+
+// Each control and then its own, as EnumChildWindows gives them.
+static void add_controls(HWND parent, std::vector<Json>* controls, int* steps_left)
+{
+    for (HWND child = first_child(parent); child && (*steps_left)-- > 0;
+         child = next_child(parent, child)) {
+        add_control(child, controls);
+        add_controls(child, controls, steps_left);
+    }
 }
 
 static BOOL CALLBACK add_dialog(HWND window, LPARAM dialogs)
@@ -338,7 +377,8 @@ static BOOL CALLBACK add_dialog(HWND window, LPARAM dialogs)
     GetClientRect(window, &client);
     MapWindowPoints(window, nullptr, (POINT*)&client, 2);
     std::vector<Json> controls;
-    EnumChildWindows(window, add_control, (LPARAM)&controls);
+    int steps_left = CHILDREN_MAX;
+    add_controls(window, &controls, &steps_left);
     ((std::vector<Json>*)dialogs)
         ->push_back(obj({{"hwnd", handle(window)},
                          {"caption", str(title(window))},
@@ -362,7 +402,7 @@ static Json popup_lines(HWND popup)
 {
     std::vector<Json> lines;
     for (int id = 1050; id <= 1055; id++) {
-        HWND line = GetDlgItem(popup, id);
+        HWND line = child_with_id(popup, id);
         wchar_t text[1100] = L"";
         DWORD_PTR length = 0;
         if (line && IsWindowVisible(line) &&
@@ -472,19 +512,19 @@ static Json answer(const std::vector<std::string>& words, const std::string& lin
         SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
         out = !popup ? obj({{"visible", "0"}})
                      : obj({{"hwnd", handle(popup)},
-                            {"text", str(title(GetDlgItem(popup, 1003)))},
+                            {"text", str(title(child_with_id(popup, 1003)))},
                             {"lines", popup_lines(popup)},
                             {"rect", rect_of(popup)},
                             {"work_area", box(area)},
                             {"visible", num(IsWindowVisible(popup) && !IsIconic(popup))},
-                            {"mail_enabled", num(IsWindowEnabled(GetDlgItem(popup, 1031)))}});
+                            {"mail_enabled", num(IsWindowEnabled(child_with_id(popup, 1031)))}});
     } else if (verb == "dialogs") {
         std::vector<Json> dialogs;
         if (program)
             EnumWindows(add_dialog, (LPARAM)&dialogs);
         out = list(dialogs);
     } else if (verb == "press") { // a button's BM_CLICK
-        out = PostMessageW(GetDlgItem(window, (int)arg(2)), BM_CLICK, 0, 0) ? "0" : "";
+        out = PostMessageW(child_with_id(window, (int)arg(2)), BM_CLICK, 0, 0) ? "0" : "";
     } else if (verb == "tab") { // the tab strip's current tab, and the rect of a tab
         HWND strip = FindWindowExW(window, nullptr, WC_TABCONTROLW, nullptr);
         DWORD_PTR current = 0;
