@@ -1,7 +1,8 @@
 """The end-to-end harness (see README.md): python3 -m harness setup | teardown |
 test_x.py [names...]. Everything listens in a network namespace of its own."""
 import contextlib, datetime, fcntl, hashlib, hmac, importlib.util, inspect, ipaddress, json, os
-import poplib, re, select, shutil, socket, ssl, subprocess, sys, threading, time, traceback, uuid
+import poplib, re, select, shutil, signal, socket, ssl, subprocess, sys, threading, time, traceback
+import uuid
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -522,13 +523,18 @@ def locale_environment(name):
 
 
 def stop_wine(prefix):
-    """Ends our prefix's server, and its folder /tmp/<name>/server-<dev>-<inode>."""
+    """Ends our prefix's server, and its folder /tmp/<name>/server-<dev>-<inode>. A server
+    that hangs cannot end its programs: whatever still runs with this prefix is killed."""
     env = dict(os.environ, WINEPREFIX=str(prefix))
     for _ in range(3):  # a program still starting escapes one kill
-        subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
+        subprocess.run(["timeout", "10", "/usr/lib/wine/wineserver", "-k"], env=env,
+                       stderr=subprocess.DEVNULL)
         if not subprocess.run(["timeout", "10", "/usr/lib/wine/wineserver", "-w"],
                               env=env).returncode:
             break
+    for pid in _processes_of(prefix):
+        with contextlib.suppress(OSError):
+            os.kill(pid, signal.SIGKILL)
     try:
         folder = Path("/tmp", (prefix / "wineserver").read_text().strip())
         shutil.rmtree(folder / f"server-{prefix.stat().st_dev:x}-{prefix.stat().st_ino:x}")
