@@ -573,8 +573,8 @@ class Probe:
 
     def __init__(self, process, log, prefix):
         self._process, self._log, self._prefix = process, log, prefix
-        if (ready := self._read(120, "start")) != "ready":  # a loaded machine takes long
-            raise RuntimeError(f"the probe did not start: {ready!r}")
+        if (ready := self._read(180, "start")) != "ready":  # a loaded machine takes long
+            raise RuntimeError(f"the probe did not start: {ready!r}; {self._whereabouts()}")
 
     def _read(self, timeout, command):
         if not select.select([self._process.stdout], [], [], timeout)[0]:

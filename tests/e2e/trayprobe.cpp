@@ -179,15 +179,15 @@ static DWORD WINAPI tray_thread(LPVOID ready)
 }
 
 // Ours must come after the task bar of Wine's explorer, to be the one found;
-// on a loaded machine explorer may take a minute to make its own. The answer
-// is the first line the probe writes.
+// on a machine loaded twice over explorer once took more than a minute and a
+// half to make its own. The answer is the first line the probe writes.
 static const char* start_tray(void)
 {
     InitializeCriticalSection(&lock);
     GetDesktopWindow();
     for (DWORD start = GetTickCount(); !FindWindowW(L"Shell_TrayWnd", nullptr); Sleep(20))
-        if (GetTickCount() - start > 90000)
-            return "no task bar of Wine's within 90 s";
+        if (GetTickCount() - start > 150000)
+            return "no task bar of Wine's within 150 s";
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     CloseHandle(CreateThread(nullptr, 0, tray_thread, ready, 0, nullptr));
     WaitForSingleObject(ready, INFINITE);
