@@ -258,8 +258,7 @@ static char step[200];
 static unsigned steps_taken;
 static bool at_work; // false while the probe waits for a command
 
-static void set_step(const char* command, const char* call, HWND window = nullptr,
-                     UINT message = 0)
+static void set_step(const char* command, const char* call, HWND window = nullptr, UINT message = 0)
 {
     EnterCriticalSection(&step_lock);
     snprintf(step, sizeof step, "'%s' %s %p 0x%x", command ? command : "", call, (void*)window,
@@ -348,14 +347,14 @@ static void add_control(HWND control, std::vector<Json>* controls)
     }
     bool button = name == L"Button" && ask(control, BM_GETCHECK, 0, 0, &check);
     controls->push_back(obj({{"class", str(name)},
-                         {"id", num(GetDlgCtrlID(control))},
-                         {"hwnd", handle(control)},
-                         {"parent", handle(GetParent(control))},
-                         {"text", str(value)},
-                         {"enabled", num(IsWindowEnabled(control))},
-                         {"visible", num(IsWindowVisible(control))},
-                         {"rect", rect_of(control)},
-                         {"checked", button ? num(check) : "null"}}));
+                             {"id", num(GetDlgCtrlID(control))},
+                             {"hwnd", handle(control)},
+                             {"parent", handle(GetParent(control))},
+                             {"text", str(value)},
+                             {"enabled", num(IsWindowEnabled(control))},
+                             {"visible", num(IsWindowVisible(control))},
+                             {"rect", rect_of(control)},
+                             {"checked", button ? num(check) : "null"}}));
 }
 
 // Each control and then its own, as EnumChildWindows gives them.
