@@ -509,13 +509,17 @@ static Json answer(const std::vector<std::string>& words, const std::string& lin
     } else if (verb == "popup") {
         RECT area;
         SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+        // Where it is, before what it says: the program lays the popup out off
+        // the screen and moves it on only once its lines are set, so lines read
+        // after an on-screen place are whole; read before, they could be caught
+        // half shown while the program lays them out.
         out = !popup ? obj({{"visible", "0"}})
                      : obj({{"hwnd", handle(popup)},
-                            {"text", str(title(child_with_id(popup, 1003)))},
-                            {"lines", popup_lines(popup)},
                             {"rect", rect_of(popup)},
                             {"work_area", box(area)},
                             {"visible", num(IsWindowVisible(popup) && !IsIconic(popup))},
+                            {"text", str(title(child_with_id(popup, 1003)))},
+                            {"lines", popup_lines(popup)},
                             {"mail_enabled", num(IsWindowEnabled(child_with_id(popup, 1031)))}});
     } else if (verb == "dialogs") {
         std::vector<Json> dialogs;
