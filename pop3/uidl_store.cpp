@@ -110,20 +110,21 @@ void uidl_begin_listing(void)
     uidl_store.newest_unseen_count = 0;
 }
 
-// Keeps the highest message numbers, in order; a listing names each once.
+// Keeps the highest message numbers, in order, each once: a broken server
+// may list a number twice, and its header is still asked for only once.
 static void note_unseen(int32_t number)
 {
     int32_t* kept = uidl_store.newest_unseen;
-    int32_t at = uidl_store.newest_unseen_count;
-    while (at > 0 && kept[at - 1] < number) {
-        if (at < UIDL_NEWEST_KEPT)
-            kept[at] = kept[at - 1];
+    int32_t count = uidl_store.newest_unseen_count;
+    int32_t at = count;
+    while (at > 0 && kept[at - 1] < number)
         at--;
-    }
-    if (at >= UIDL_NEWEST_KEPT)
+    if (at >= UIDL_NEWEST_KEPT || (at > 0 && kept[at - 1] == number))
         return;
+    int32_t moved = (count < UIDL_NEWEST_KEPT ? count : UIDL_NEWEST_KEPT - 1) - at;
+    memmove(kept + at + 1, kept + at, (size_t)moved * sizeof *kept);
     kept[at] = number;
-    if (uidl_store.newest_unseen_count < UIDL_NEWEST_KEPT)
+    if (count < UIDL_NEWEST_KEPT)
         uidl_store.newest_unseen_count++;
 }
 

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "core/text.h"
 #include "pop3/session.h"
@@ -105,6 +106,32 @@ TEST_F(SeenStore, UnseenIdsCountWithTheirListSizes)
             EXPECT_EQ(row.size, session.total_size) << row.file.substr(0, 40);
             EXPECT_TRUE(uidl_store.listing_complete);
         }
+    }
+}
+
+// The messages whose headers a check asks for: the highest unseen numbers,
+// each once even when a broken server lists it twice.
+TEST_F(SeenStore, NewestUnseenNumbersAreDistinctAndHighestFirst)
+{
+    const struct {
+        std::vector<std::string> lines;
+        std::vector<int32_t> newest;
+    } rows[] = {
+        {{"1 a", "3 b", "3 c", "2 d", "3 e"}, {3, 2, 1}},
+        {{"0 a", "-1 b", "x c", "2 d"}, {2}},
+        {{"12 a", "1 b", "2 c", "3 d", "4 e", "5 f", "6 g", "7 h", "8 i", "9 j", "10 k", "12 l",
+          "11 m", "1 n"},
+         {12, 11, 10, 9, 8, 7, 6, 5, 4, 3}},
+    };
+    for (const auto& row : rows) {
+        uidl_free();
+        uidl_load();
+        uidl_begin_listing();
+        for (const std::string& line : row.lines)
+            ASSERT_EQ(0, uidl_on_uidl_line(line.c_str())) << line;
+        int32_t numbers[UIDL_NEWEST_KEPT];
+        int32_t count = uidl_newest_unseen(numbers, UIDL_NEWEST_KEPT);
+        EXPECT_EQ(row.newest, std::vector<int32_t>(numbers, numbers + count)) << row.lines[0];
     }
 }
 
