@@ -175,9 +175,11 @@ int uidl_on_uidl_line(const char* line)
     UidlGeneration* now = listing();
     store_id(now, slot, id, hash);
     if (!found) {
-        int32_t number = text_parse_decimal32(line);
-        if (number > 0) // a number TOP could not ask for is never noted
-            note_unseen(number);
+        // A number TOP could not ask for is never noted, nor one too large to
+        // keep: cut down to fit, it would name a message the server never listed.
+        int64_t number = text_parse_decimal(line);
+        if (number > 0 && number <= INT32_MAX)
+            note_unseen((int32_t)number);
         session.message_count++;
         // UIDL and LIST lines pair up by position; a UIDL line without a
         // LIST line of this check adds nothing.

@@ -96,11 +96,12 @@ static Span run_session(int options, uint32_t* seed, int limit, Span input)
     }
     // At most ten headers are asked for, of distinct messages, newest first;
     // what is read of them is text that fits its field.
-    int32_t tops = 0, previous = INT32_MAX;
+    int32_t tops = 0;
+    int64_t previous = INT64_MAX;
     for (int i = first; i < wire.count; i++) {
         if (strncmp(wire.sent[i], "TOP ", 4) != 0)
             continue;
-        int32_t number = text_parse_decimal32(wire.sent[i] + 4);
+        int64_t number = text_parse_decimal(wire.sent[i] + 4);
         FUZZ_CHECK((options & HEADERS) && ++tops <= TOP_MESSAGES_MAX && number > 0 &&
                        number < previous,
                    "%s after %d of them", wire.sent[i], (int)(tops - 1));

@@ -110,7 +110,8 @@ TEST_F(SeenStore, UnseenIdsCountWithTheirListSizes)
 }
 
 // The messages whose headers a check asks for: the highest unseen numbers,
-// each once even when a broken server lists it twice.
+// each once even when a broken server lists it twice, and never a number
+// the server did not list.
 TEST_F(SeenStore, NewestUnseenNumbersAreDistinctAndHighestFirst)
 {
     const struct {
@@ -118,7 +119,7 @@ TEST_F(SeenStore, NewestUnseenNumbersAreDistinctAndHighestFirst)
         std::vector<int32_t> newest;
     } rows[] = {
         {{"1 a", "3 b", "3 c", "2 d", "3 e"}, {3, 2, 1}},
-        {{"0 a", "-1 b", "x c", "2 d"}, {2}},
+        {{"0 a", "-1 b", "x c", "3000000136 d", "2 e"}, {2}},
         {{"12 a", "1 b", "2 c", "3 d", "4 e", "5 f", "6 g", "7 h", "8 i", "9 j", "10 k", "12 l",
           "11 m", "1 n"},
          {12, 11, 10, 9, 8, 7, 6, 5, 4, 3}},
