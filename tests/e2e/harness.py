@@ -376,8 +376,9 @@ class ScriptedPop3:
     def close(self):
         """Leaves nothing behind: a later connection to the address is refused, never
         answered the old way. Closing alone would not do: the accept waiting in the
-        kernel keeps the listener alive and takes one more connection. Conversations
-        still open are cut."""
+        kernel keeps the listener alive and takes one more connection, and a signal
+        restarts it on whichever listener has the descriptor's number by then (see
+        README.md). Conversations still open are cut."""
         self._listener.shutdown(socket.SHUT_RDWR)  # the waiting accept fails at once
         self._accepting.join()
         self._listener.close()
