@@ -120,18 +120,10 @@ void find_stop(void)
     stopped = true;
 }
 
-// The first word of a capability line, upper case as RFC 2449 gives it.
-static bool capability_is(const char* line, const char* name)
-{
-    size_t length = strlen(name);
-    return strncmp(line, name, length) == 0 &&
-           (line[length] == '\0' || line[length] == ' ' || line[length] == '\r');
-}
-
 static void note_capability(const char* line)
 {
-    offers_stls |= capability_is(line, "STLS");
-    offers_uidl |= capability_is(line, "UIDL");
+    offers_stls |= pop_capability_is(line, "STLS");
+    offers_uidl |= pop_capability_is(line, "UIDL");
     char name[CAPABILITIES_CAPACITY];
     text_copy(name, sizeof name, line);
     name[strcspn(name, "\r\n")] = '\0';

@@ -9,7 +9,9 @@
 //
 // A header read with TOP is the server's message, not a reply: a line too
 // long for the buffer keeps its start and drops the rest, and a refused TOP
-// goes to the conversation, which ends the series, not the check.
+// goes to the conversation, which ends the series, not the check; so does a
+// refused CAPA, which only means the TOPs are sent one at a time. CAPA's
+// lines are the conversation's to log.
 #include "pop3/receiver.h"
 
 #include "core/text.h"
@@ -24,7 +26,8 @@ static char dropped_last; // the last byte dropped: a CR may begin the line end
 
 static bool in_listing(void)
 {
-    return pop_state == POP_UIDL_LIST || pop_state == POP_LIST_LIST || pop_state == POP_TOP_LIST;
+    return pop_state == POP_UIDL_LIST || pop_state == POP_LIST_LIST || pop_state == POP_TOP_LIST ||
+           pop_state == POP_CAPA_LIST;
 }
 
 int pop_receive(const char* data, int length)
@@ -64,7 +67,7 @@ int pop_receive(const char* data, int length)
         if (!in_listing()) {
             log_append(line_buffer);
             bool positive = line_buffer[0] == '+' && line_buffer[1] == 'O' && line_buffer[2] == 'K';
-            if (!positive && pop_state != POP_TOP_SENT) {
+            if (!positive && pop_state != POP_TOP_SENT && pop_state != POP_CAPA_SENT) {
                 session.error_kind = ERROR_FAILED;
                 if (pop_state == POP_STLS_SENT)
                     set_error_text(STLS_REFUSED_TEXT);

@@ -6,7 +6,10 @@
 // stamp is kept while the connection layer runs the handshake, and the login
 // follows it; a refused STLS ends the check, never falling back to clear text.
 // TOP is optional: a server that refuses it ends the series, not the check,
-// and the announcement is the count alone.
+// and the announcement is the count alone. When there are two headers or
+// more to read, CAPA is asked first, and a server that offers PIPELINING gets
+// every TOP and QUIT in one send: each would otherwise cost a wait for the
+// server, and under Wine a wait for a notice as well.
 #include "pop3/session.h"
 
 #include <stdio.h>
@@ -36,6 +39,8 @@ enum {
 // The greeting's APOP time stamp, "<" to ">" included.
 static char time_stamp[APOP_INPUT_CAPACITY];
 static bool quit_answered;
+static bool pipelining; // CAPA offered PIPELINING
+static bool quit_ahead; // QUIT went with the TOPs
 
 static PopStep fail(const char* text)
 {
@@ -138,13 +143,20 @@ void pop_tls_ready(void)
         log_in();
 }
 
-// QUIT ends every check that has not failed; with unique ids the listing
-// is then complete, ready to be taken as seen.
+// QUIT's reply is next: every reply before it has been read, and with
+// unique ids the listing is complete, ready to be taken as seen.
+static void await_quit_reply(void)
+{
+    pop_state = POP_QUIT_SENT;
+    if (settings.USEUIDL)
+        uidl_end_listing();
+}
+
+// QUIT ends every check that has not failed.
 static PopStep send_quit(void)
 {
     send_command("QUIT\r\n", "QUIT\r\n", POP_QUIT_SENT);
-    if (settings.USEUIDL)
-        uidl_end_listing();
+    await_quit_reply();
     return POP_STOP;
 }
 
@@ -158,13 +170,46 @@ static PopStep send_top_or_quit(void)
     return send_command(command, command, POP_TOP_SENT);
 }
 
+// Every TOP of the series and QUIT in one send; the replies come in the same order.
+static PopStep send_tops_together(void)
+{
+    char commands[TOP_MESSAGES_MAX * sizeof "TOP 2147483647 0\r\n" + sizeof "QUIT\r\n"];
+    int length = 0;
+    for (int32_t number; (number = top_next()) != 0;)
+        length += snprintf(commands + length, sizeof commands - (size_t)length, "TOP %d 0\r\n",
+                           (int)number);
+    text_append(commands, sizeof commands, "QUIT\r\n");
+    quit_ahead = true;
+    return send_command(commands, commands, POP_TOP_SENT);
+}
+
 // Once the count is known: the headers of what is about to be announced, if asked.
 static PopStep after_count(void)
 {
     if (!settings.SHOW_HEADERS)
         return send_quit();
     top_choose(session.message_count, session.total_size);
+    pipelining = quit_ahead = false;
+    if (top_series.wanted > 1)
+        return send_command("CAPA\r\n", "CAPA\r\n", POP_CAPA_SENT);
     return send_top_or_quit();
+}
+
+bool pop_capability_is(const char* line, const char* name)
+{
+    size_t length = strlen(name);
+    return strncmp(line, name, length) == 0 &&
+           (line[length] == '\0' || line[length] == ' ' || line[length] == '\r');
+}
+
+// A capability line, logged as the server sent it; the terminator starts the headers.
+static PopStep read_capability(const char* line, int length)
+{
+    log_append(line);
+    if (length == 3 && line[0] == '.')
+        return pipelining ? send_tops_together() : send_top_or_quit();
+    pipelining |= pop_capability_is(line, "PIPELINING");
+    return POP_CONTINUE;
 }
 
 // The log shows who wrote and about what, never the header's own lines.
@@ -176,23 +221,40 @@ static void log_summary(const HeaderSummary* summary)
     log_append_utf8(text);
 }
 
+// A reply to TOP has ended: the next one of those sent together, QUIT's
+// when that went with them, or the next command.
+static PopStep after_top_reply(void)
+{
+    if (top_awaiting()) {
+        pop_state = POP_TOP_SENT;
+        return POP_CONTINUE;
+    }
+    if (!quit_ahead)
+        return send_top_or_quit();
+    await_quit_reply();
+    return POP_CONTINUE;
+}
+
 static PopStep read_top_reply(const char* line)
 {
     if (strncmp(line, "+OK", 3) == 0) {
         pop_state = POP_TOP_LIST;
         return POP_CONTINUE;
     }
-    top_stop();
-    log_append("TOPが使えないため、差出人と件名は表示しません\r\n");
-    return send_quit();
+    if (!top_series.refused)
+        log_append("TOPが使えないため、差出人と件名は表示しません\r\n");
+    top_refused();
+    return after_top_reply();
 }
 
 // A header line: the terminator ends it, a leading dot is stuffing.
 static PopStep read_header_line(const char* line, int length)
 {
     if (length == 3 && line[0] == '.') {
-        log_summary(top_header_end());
-        return send_top_or_quit();
+        const HeaderSummary* summary = top_header_end();
+        if (summary)
+            log_summary(summary);
+        return after_top_reply();
     }
     int stuffed = line[0] == '.';
     top_header_line(line + stuffed, length - stuffed);
@@ -296,6 +358,14 @@ PopStep pop_handle_line(int length)
         if (uidl_on_uidl_line(listing_line(length)) != 0)
             return fail("UIDLエラー");
         return POP_CONTINUE;
+    case POP_CAPA_SENT:
+        // Without CAPA the server cannot be known to take commands together.
+        if (strncmp(line, "+OK", 3) != 0)
+            return send_top_or_quit();
+        pop_state = POP_CAPA_LIST;
+        return POP_CONTINUE;
+    case POP_CAPA_LIST:
+        return read_capability(line, length);
     case POP_TOP_SENT:
         return read_top_reply(line);
     case POP_TOP_LIST:

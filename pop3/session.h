@@ -1,6 +1,7 @@
 // One POP3 conversation: STLS when asked for, log in (APOP or USER/PASS),
 // STAT, with unique-id tracking LIST and UIDL, with SHOW_HEADERS the header
-// of each message to announce (TOP n 0), then QUIT. Driven line by line by the response
+// of each message to announce (TOP n 0, after CAPA when there are several),
+// then QUIT. Driven line by line by the response
 // receiver; answers through net_send. Never retrieves or deletes a message.
 #pragma once
 
@@ -21,7 +22,9 @@ enum PopState {
     POP_STLS_SENT = 10,     // before logging in, with SECURITY_STLS only
     POP_TLS_HANDSHAKE = 11, // STLS accepted: the connection layer runs the handshake
     POP_TOP_SENT = 12,      // with SHOW_HEADERS only: the first line of the reply to TOP
-    POP_TOP_LIST = 13       // the header's lines up to the terminator
+    POP_TOP_LIST = 13,      // the header's lines up to the terminator
+    POP_CAPA_SENT = 14,     // with SHOW_HEADERS and two headers or more to read
+    POP_CAPA_LIST = 15
 };
 
 enum ErrorKind {
@@ -76,6 +79,10 @@ void pop_certificate_refused(const char* failure);
 
 // Why a check ends when the server answers STLS with anything but "+OK".
 extern const char STLS_REFUSED_TEXT[];
+
+// Whether a CAPA line names the capability: its first word, upper case as
+// RFC 2449 gives it.
+bool pop_capability_is(const char* line, const char* name);
 
 // Logs text as it stands and keeps its first 63 bytes as error_text.
 // Leaves error_kind to the caller.

@@ -39,7 +39,9 @@ void top_reset(void)
     top_series.new_count = 0;
     top_series.wanted = 0;
     top_series.asked = 0;
+    top_series.answered = 0;
     top_series.read = 0;
+    top_series.refused = false;
     forget_header();
 }
 
@@ -69,8 +71,15 @@ int32_t top_next(void)
     return top_series.numbers[top_series.asked++];
 }
 
-void top_stop(void)
+bool top_awaiting(void)
 {
+    return top_series.answered < top_series.asked;
+}
+
+void top_refused(void)
+{
+    top_series.answered++;
+    top_series.refused = true;
     top_series.wanted = top_series.asked;
 }
 
@@ -88,6 +97,11 @@ void top_header_line(const char* line, int length)
 
 const HeaderSummary* top_header_end(void)
 {
+    top_series.answered++;
+    if (top_series.refused) {
+        forget_header();
+        return nullptr;
+    }
     HeaderSummary* summary = &top_series.summaries[top_series.read++];
     header_summarize(header, (size_t)header_length, summary);
     forget_header();

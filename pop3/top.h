@@ -18,8 +18,10 @@ struct TopSeries {
     int32_t new_count; // messages new to this announcement, asked for or not
     int32_t wanted;    // message numbers chosen, newest first
     int32_t numbers[TOP_MESSAGES_MAX];
-    int32_t asked; // TOP commands sent
-    int32_t read;  // headers read to their end, summarized in this order
+    int32_t asked;    // TOP commands sent
+    int32_t answered; // replies read to their end, header or refusal
+    int32_t read;     // headers summarized, in the order asked
+    bool refused;     // the server cannot answer TOP: no later header is kept
     HeaderSummary summaries[TOP_MESSAGES_MAX];
 };
 
@@ -40,10 +42,14 @@ void top_choose(int32_t count, int64_t size);
 
 // The next message number to ask for, or 0 when the series is over.
 int32_t top_next(void);
-// Ends the series early: the server cannot answer TOP.
-void top_stop(void);
+// True while TOPs sent together still have replies to come.
+bool top_awaiting(void);
+// A TOP was refused: the server cannot answer TOP and the series ends. The
+// replies to TOPs already sent are still read, and their headers dropped.
+void top_refused(void);
 
 // One line of the header being read, dot-stuffing undone, line end included.
 void top_header_line(const char* line, int length);
-// The header's terminating dot: its sender and subject are summarized.
+// The header's terminating dot: its sender and subject are summarized, or
+// nothing (null) after a refusal.
 const HeaderSummary* top_header_end(void);

@@ -50,16 +50,18 @@ WIRE = [  # settings, what the server receives; a text: nothing, as the tool tip
     ({"USEAPOP": 1}, [b"APOP alice " + DIGEST + b"\r\n", b"STAT\r\n", b"QUIT\r\n"]),
     ({"USEUIDL": 1}, [b"USER alice\r\n", b"PASS secret\r\n", b"STAT\r\n", b"LIST\r\n",
                       b"UIDL\r\n", b"QUIT\r\n"]),
-    # A server without TOP: the series ends there, and the count is announced.
+    # A server without TOP that takes commands together: both TOPs go in one
+    # send, both refusals are read, and the count is announced.
     ({"SHOW_HEADERS": 1, "USEUIDL": 1}, [b"USER alice\r\n", b"PASS secret\r\n", b"STAT\r\n",
-                                         b"LIST\r\n", b"UIDL\r\n", b"TOP 2 0\r\n", b"QUIT\r\n"]),
+                                         b"LIST\r\n", b"UIDL\r\n", b"CAPA\r\n", b"TOP 2 0\r\n",
+                                         b"TOP 1 0\r\n", b"QUIT\r\n"]),
     ({"PASSWORD": SECRET_CRLF}, "ﾕｰｻﾞｰ名かﾊﾟｽﾜｰﾄﾞに改行が含まれています。"),
 ]
 
 
 def test_the_exact_commands_on_the_wire(desktop, pop3):
     probe = desktop.probe
-    pop3.play(Behaviour(messages=(700, 800)))
+    pop3.play(Behaviour(messages=(700, 800), capa=(b"UIDL", b"PIPELINING")))
     for row, (settings, seen) in enumerate(WIRE):
         app = start(desktop, scripted_settings(pop3, **settings))
         tray_shows(probe, "2 通のメール (1500 バイト)" if isinstance(seen, list) else seen)

@@ -22,10 +22,11 @@ inline bool fuzz_terminated(const char* field, size_t capacity)
 
 enum { WIRE_MAX = 72, WIRE_TEXT = 256 }; // more than any command the conversation forms
 
-// Each net_send, as text.
+// Each command sent, as text: a send is cut after each CR LF.
 struct Wire {
     int count;
     char sent[WIRE_MAX][WIRE_TEXT];
+    bool together[WIRE_MAX]; // cut from a send of several lines
 };
 
 extern Wire wire;

@@ -87,11 +87,14 @@ static Span run_session(int options, uint32_t* seed, int limit, Span input)
     // After a failure the client has closed: the rest of the server's sends are lost.
     while (session.error_kind != ERROR_NONE && input.size > 0 && next_part(&input).size > 0)
         ;
-    // Each command is one line, whatever the server sent; STLS goes first.
+    // Each command is one line, whatever the server sent; STLS goes first;
+    // only TOPs and QUIT are sent together.
     for (int i = first; i < wire.count; i++) {
         const char* end = strpbrk(wire.sent[i], "\r\n");
         FUZZ_CHECK(end && strcmp(end, "\r\n") == 0 &&
-                       (!(options & USE_STLS) || i > first || !strcmp(wire.sent[i], "STLS\r\n")),
+                       (!(options & USE_STLS) || i > first || !strcmp(wire.sent[i], "STLS\r\n")) &&
+                       (!wire.together[i] || strncmp(wire.sent[i], "TOP ", 4) == 0 ||
+                        strcmp(wire.sent[i], "QUIT\r\n") == 0),
                    "command %s", wire.sent[i]);
     }
     // At most ten headers are asked for, of distinct messages, newest first;
@@ -111,8 +114,10 @@ static Span run_session(int options, uint32_t* seed, int limit, Span input)
         FUZZ_CHECK(fuzz_terminated(top_series.summaries[i].sender, HEADER_TEXT_CAPACITY) &&
                        fuzz_terminated(top_series.summaries[i].subject, HEADER_TEXT_CAPACITY),
                    "header %d", (int)i);
-    // A session that sent QUIT has a complete listing, and counts no more ids than it listed.
-    bool quit = wire.count > first && strcmp(wire.sent[wire.count - 1], "QUIT\r\n") == 0;
+    // A session that has read every reply before QUIT's has a complete
+    // listing, and counts no more ids than it listed; QUIT is the last command.
+    bool quit = pop_quit_sent();
+    FUZZ_CHECK(!quit || strcmp(wire.sent[wire.count - 1], "QUIT\r\n") == 0, "QUIT not last");
     FUZZ_CHECK(!quit || !(options & USE_UIDL) ||
                    (uidl_store.listing_complete && session.message_count >= 0 &&
                     session.message_count <= uidl_store.count[1 - uidl_store.current]),

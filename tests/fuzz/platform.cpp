@@ -21,10 +21,16 @@ uint32_t clock_ticks(void)
 
 int net_send(const char* bytes, int length)
 {
-    FUZZ_CHECK(wire.count < WIRE_MAX && length > 0 && length < WIRE_TEXT, "send of %d bytes",
-               length);
-    memcpy(wire.sent[wire.count], bytes, (size_t)length);
-    wire.sent[wire.count++][length] = '\0';
+    FUZZ_CHECK(length > 0, "send of %d bytes", length);
+    for (int at = 0; at < length;) {
+        const char* end = (const char*)memmem(bytes + at, (size_t)(length - at), "\r\n", 2);
+        int line = end ? (int)(end - bytes) + 2 - at : length - at;
+        FUZZ_CHECK(wire.count < WIRE_MAX && line < WIRE_TEXT, "send of %d bytes", length);
+        memcpy(wire.sent[wire.count], bytes + at, (size_t)line);
+        wire.sent[wire.count][line] = '\0';
+        wire.together[wire.count++] = line < length;
+        at += line;
+    }
     return length;
 }
 

@@ -106,12 +106,21 @@ std::string summary_log(const std::string& sender, const std::string& subject)
     return u8"差出人: " + sender + u8"\r\n件名: " + subject + "\r\n";
 }
 
+// Replies to CAPA: Dovecot's, which offers PIPELINING, one without it, and a refusal.
+const std::string CAPA_PIPELINING = "+OK\r\nCAPA\r\nTOP\r\nUIDL\r\nRESP-CODES\r\nPIPELINING\r\n"
+                                    "AUTH-RESP-CODE\r\nUSER\r\nSASL PLAIN\r\n.\r\n";
+const std::string CAPA_ONE_AT_A_TIME = "+OK\r\nTOP\r\nUIDL\r\nPIPELININGS\r\n.\r\n";
+const std::string CAPA_REFUSED = "-ERR unknown command\r\n";
+
 // A check of count messages with unique ids ("id1" on, each of 10 bytes)
-// that reads the headers of those numbered in tops, each answered in turn
-// (an answer that is not "+OK" ends the series), each logging its own line.
+// that reads the headers of those numbered in tops, each logging its own
+// line. With two or more, CAPA comes first, answered by capa: where that
+// offers PIPELINING, every TOP and QUIT go in one send and the answers come
+// in one turn; else each is answered in turn, and one that is not "+OK" ends
+// the series.
 Transcript top_row(const char* name, int options, int count, std::vector<int> tops,
                    std::vector<std::string> answers, std::vector<std::string> logged,
-                   int32_t unseen)
+                   int32_t unseen, const std::string& capa = CAPA_REFUSED)
 {
     std::string list;
     for (int i = 1; i <= count; i++)
@@ -123,15 +132,35 @@ Transcript top_row(const char* name, int options, int count, std::vector<int> to
     t.sent.resize(t.sent.size() - 6);
     t.log.resize(t.log.size() - 11);
     t.replies.pop_back();
+    if (tops.size() > 1) {
+        t.sent += "CAPA\r\n";
+        t.log += "CAPA\r\n" + capa;
+        t.replies.push_back(capa);
+    }
+    bool together = tops.size() > 1 && capa.find("PIPELINING\r\n") != std::string::npos;
+    std::string commands, answered;
     for (size_t i = 0; i < tops.size(); i++) {
         std::string command = "TOP " + std::to_string(tops[i]) + " 0\r\n";
-        t.sent += command;
-        t.log += command + answers[i].substr(0, answers[i].find("\r\n") + 2) + logged[i];
-        t.replies.push_back(answers[i]);
+        std::string log = answers[i].substr(0, answers[i].find("\r\n") + 2) + logged[i];
+        commands += command;
+        answered += log;
+        if (!together) {
+            t.log += command + log;
+            t.replies.push_back(answers[i]);
+        }
     }
-    t.sent += "QUIT\r\n";
-    t.log += quit_log;
-    t.replies.push_back("+OK\r\n");
+    t.sent += commands + "QUIT\r\n";
+    if (!together) {
+        t.log += quit_log;
+        t.replies.push_back("+OK\r\n");
+        return t;
+    }
+    // QUIT goes with the TOPs, and its reply comes with theirs.
+    t.log += commands + "QUIT\r\n" + answered + "+OK\r\n";
+    std::string turn;
+    for (const std::string& answer : answers)
+        turn += answer;
+    t.replies.push_back(turn + "+OK\r\n");
     return t;
 }
 
@@ -223,21 +252,30 @@ const Transcript TRANSCRIPTS[] = {
     top_row("headers_of_the_unseen_newest_first", SEEN_2_4, 5, {5, 3, 1},
             {top_reply("From: e@x\r\nSubject: five\r\n"), top_reply("Subject: three\r\n..\r\n"),
              top_reply("From: a@x\r\n")},
-            {summary_log("e@x", "five"), summary_log("", "three"), summary_log("a@x", "")}, 3),
+            {summary_log("e@x", "five"), summary_log("", "three"), summary_log("a@x", "")}, 3,
+            CAPA_PIPELINING),
     top_row("ten_headers_at_most", 0, 12, {12, 11, 10, 9, 8, 7, 6, 5, 4, 3},
             std::vector<std::string>(10, top_reply("From: z@x\r\n")),
             std::vector<std::string>(10, summary_log("z@x", "")), 12),
     // A server without TOP: the series ends, the check does not fail.
     top_row("top_refused", 0, 3, {3, 2},
             {top_reply("Subject: kept\r\n"), "-ERR unknown command\r\n"},
-            {summary_log("", "kept"), "TOPが使えないため、差出人と件名は表示しません\r\n"}, 3),
+            {summary_log("", "kept"), "TOPが使えないため、差出人と件名は表示しません\r\n"}, 3,
+            CAPA_ONE_AT_A_TIME),
+    // Sent together, the TOPs after a refused one are answered all the same:
+    // read to their end and dropped, as if never asked.
+    top_row("top_refused_among_tops_sent_together", 0, 4, {4, 3, 2, 1},
+            {top_reply("Subject: kept\r\n"), "-ERR no such message\r\n",
+             top_reply("Subject: dropped\r\n"), "-ERR again\r\n"},
+            {summary_log("", "kept"), "TOPが使えないため、差出人と件名は表示しません\r\n", "", ""}, 4,
+            CAPA_PIPELINING),
     // A line longer than the receiver's buffer keeps its start, drops the
     // rest up to its line end, CR last in the buffer or not, and fails nothing.
     top_row("header_lines_longer_than_the_buffer", 0, 2, {2, 1},
             {top_reply("X: " + std::string(RECEIVE_LINE_MAX - 4, 'a') + "\r\nFrom: b@x\r\n"),
              top_reply("Subject: " + std::string(20000, 'a') + "\r\r\nFrom: c@x\r\n")},
             {summary_log("b@x", ""), summary_log("c@x", std::string(HEADER_TEXT_CAPACITY - 1, 'a'))},
-            2),
+            2, CAPA_PIPELINING),
     // At most 64 KiB and 1000 lines of a header are kept, the rest read.
     // A line cut at the buffer counts as one.
     top_row("header_caps", 0, 5, {5, 4, 3, 2, 1},
@@ -246,7 +284,7 @@ const Transcript TRANSCRIPTS[] = {
              top_reply("Subject: s\r\n" + filler_lines(999, 8) + FROM_LINE),
              top_reply("Subject: s\r\n" + filler_lines(1, 9000) + filler_lines(997, 8) + FROM_LINE)},
             {summary_log("l@x", "s"), summary_log("", "s"), summary_log("l@x", "s"),
-             summary_log("", "s"), summary_log("l@x", "s")}, 5),
+             summary_log("", "s"), summary_log("l@x", "s")}, 5, CAPA_PIPELINING),
 };
 // clang-format on
 
@@ -379,12 +417,18 @@ TEST(Session, HeadersOfWhatIsAnnounced)
         controller.notified_count = row.announced_count;
         controller.notified_size = row.announced_size;
         std::vector<std::string> replies = {GREETING, "+OK\r\n", "+OK\r\n", row.stat + std::string("\r\n")};
-        std::string tops;
+        // One header is asked for alone, more after CAPA, together with QUIT.
+        bool together = row.tops.size() > 1;
+        std::string tops = together ? "CAPA\r\n" : "", answers;
+        if (together)
+            replies.push_back(CAPA_PIPELINING);
         for (int n : row.tops) {
             tops += "TOP " + std::to_string(n) + " 0\r\n";
-            replies.push_back(top_reply("Subject: s" + std::to_string(n) + "\r\n"));
+            answers += top_reply("Subject: s" + std::to_string(n) + "\r\n");
         }
-        replies.push_back("+OK\r\n");
+        replies.push_back(together ? answers + "+OK\r\n" : answers);
+        if (!together)
+            replies.push_back("+OK\r\n");
         replay(replies, 0);
         EXPECT_EQ(LOGIN_SENT + tops + "QUIT\r\n", fake.sent) << row.stat;
 
