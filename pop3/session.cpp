@@ -9,7 +9,8 @@
 // and the announcement is the count alone. When there are two headers or
 // more to read, CAPA is asked first, and a server that offers PIPELINING gets
 // every TOP and QUIT in one send: each would otherwise cost a wait for the
-// server, and under Wine a wait for a notice as well.
+// server, and under Wine a wait for a notice as well. That server's later
+// checks skip CAPA and send STAT, LIST and UIDL together too.
 #include "pop3/session.h"
 
 #include <stdio.h>
@@ -39,8 +40,11 @@ enum {
 // The greeting's APOP time stamp, "<" to ">" included.
 static char time_stamp[APOP_INPUT_CAPACITY];
 static bool quit_answered;
-static bool pipelining; // CAPA offered PIPELINING
-static bool quit_ahead; // QUIT went with the TOPs
+static bool pipelining;    // CAPA offered PIPELINING
+static bool listing_ahead; // LIST and UIDL went with STAT
+static bool quit_ahead;    // QUIT went with the TOPs
+
+char pop_pipelining_server[POP_SERVER_KEY_CAPACITY];
 
 static PopStep fail(const char* text)
 {
@@ -61,7 +65,25 @@ void pop_reset(void)
     line_dropping = false;
     pop_state = POP_GREETING;
     top_reset();
+    // Whatever ended the last conversation early, it may have been a server
+    // that takes commands together no longer: the next asks again.
+    if (!quit_answered)
+        pop_pipelining_server[0] = '\0';
     quit_answered = false;
+}
+
+static void server_key(char* key)
+{
+    snprintf(key, POP_SERVER_KEY_CAPACITY, "%d %s", (int)settings.SECURITY, settings.SERVER);
+}
+
+// Known to take commands together, and they are to be sent so: never with
+// SHOW_HEADERS off, whose conversation is always one command at a time.
+static bool server_pipelines(void)
+{
+    char key[POP_SERVER_KEY_CAPACITY];
+    server_key(key);
+    return settings.SHOW_HEADERS && strcmp(key, pop_pipelining_server) == 0;
 }
 
 bool pop_quit_sent(void)
@@ -190,9 +212,11 @@ static PopStep after_count(void)
         return send_quit();
     top_choose(session.message_count, session.total_size);
     pipelining = quit_ahead = false;
-    if (top_series.wanted > 1)
-        return send_command("CAPA\r\n", "CAPA\r\n", POP_CAPA_SENT);
-    return send_top_or_quit();
+    if (top_series.wanted <= 1)
+        return send_top_or_quit();
+    if (server_pipelines())
+        return send_tops_together();
+    return send_command("CAPA\r\n", "CAPA\r\n", POP_CAPA_SENT);
 }
 
 bool pop_capability_is(const char* line, const char* name)
@@ -206,8 +230,12 @@ bool pop_capability_is(const char* line, const char* name)
 static PopStep read_capability(const char* line, int length)
 {
     log_append(line);
-    if (length == 3 && line[0] == '.')
-        return pipelining ? send_tops_together() : send_top_or_quit();
+    if (length == 3 && line[0] == '.') {
+        if (!pipelining)
+            return send_top_or_quit();
+        server_key(pop_pipelining_server);
+        return send_tops_together();
+    }
     pipelining |= pop_capability_is(line, "PIPELINING");
     return POP_CONTINUE;
 }
@@ -301,6 +329,15 @@ static PopStep read_stat(const char* line)
     return after_count();
 }
 
+// The listing's next command, unless it went with STAT: then its reply is next.
+static PopStep send_listing_command(const char* command, PopState next)
+{
+    if (!listing_ahead)
+        return send_command(command, command, next);
+    pop_state = next;
+    return POP_CONTINUE;
+}
+
 // A listing line without its CR LF, as the store reads it.
 static char* listing_line(int length)
 {
@@ -332,6 +369,10 @@ PopStep pop_handle_line(int length)
         return send_command(command, "PASS *****\r\n", POP_AUTH_SENT);
     }
     case POP_AUTH_SENT:
+        listing_ahead = settings.USEUIDL && server_pipelines();
+        if (listing_ahead)
+            return send_command("STAT\r\nLIST\r\nUIDL\r\n", "STAT\r\nLIST\r\nUIDL\r\n",
+                                POP_STAT_SENT);
         return send_command("STAT\r\n", "STAT\r\n", POP_STAT_SENT);
     case POP_STAT_SENT:
         if (!settings.USEUIDL)
@@ -339,13 +380,13 @@ PopStep pop_handle_line(int length)
         session.message_count = 0;
         session.total_size = 0;
         uidl_begin_listing();
-        return send_command("LIST\r\n", "LIST\r\n", POP_LIST_SENT);
+        return send_listing_command("LIST\r\n", POP_LIST_SENT);
     case POP_LIST_SENT:
         pop_state = POP_LIST_LIST;
         return POP_CONTINUE;
     case POP_LIST_LIST:
         if (line[0] == '.')
-            return send_command("UIDL\r\n", "UIDL\r\n", POP_UIDL_SENT);
+            return send_listing_command("UIDL\r\n", POP_UIDL_SENT);
         if (uidl_on_list_line(listing_line(length)) != 0)
             return fail("LISTエラー");
         return POP_CONTINUE;

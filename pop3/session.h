@@ -1,7 +1,7 @@
 // One POP3 conversation: STLS when asked for, log in (APOP or USER/PASS),
 // STAT, with unique-id tracking LIST and UIDL, with SHOW_HEADERS the header
 // of each message to announce (TOP n 0, after CAPA when there are several),
-// then QUIT. Driven line by line by the response
+// then QUIT; to a server that takes commands together, several at a time. Driven line by line by the response
 // receiver; answers through net_send. Never retrieves or deletes a message.
 #pragma once
 
@@ -79,6 +79,14 @@ void pop_certificate_refused(const char* failure);
 
 // Why a check ends when the server answers STLS with anything but "+OK".
 extern const char STLS_REFUSED_TEXT[];
+
+enum { POP_SERVER_KEY_CAPACITY = 72 }; // the security's digit, a blank and a 64-byte name
+
+// The server that offered PIPELINING when last asked, as "security server"
+// from the settings, or empty. With SHOW_HEADERS its later checks send their
+// commands together without asking again: STAT, LIST and UIDL, then the TOPs
+// and QUIT. A check that ends before QUIT's answer forgets it.
+extern char pop_pipelining_server[POP_SERVER_KEY_CAPACITY];
 
 // Whether a CAPA line names the capability: its first word, upper case as
 // RFC 2449 gives it.

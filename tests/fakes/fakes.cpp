@@ -107,6 +107,7 @@ int net_timeout_tick(void)
 int net_send(const char* bytes, int length)
 {
     fake.sent.append(bytes, (size_t)length);
+    fake.sends++;
     return length;
 }
 

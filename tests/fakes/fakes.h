@@ -21,6 +21,7 @@ struct FakeWorld {
     // Session log and wire.
     std::string log;  // what log_append and log_append_utf8 received since the last log_clear
     std::string sent; // every byte given to net_send
+    int sends;        // net_send calls: each but the last is a wait for the server
 
     // The tray as the user sees it.
     int icon; // IconSlot shown last, -1 before any

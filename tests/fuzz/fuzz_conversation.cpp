@@ -63,6 +63,16 @@ static void check_ids(bool reload)
         }
 }
 
+// A command that may share a send: never STLS, the login or CAPA, whose answers decide what follows.
+static bool may_go_together(const char* command)
+{
+    static const char* const verbs[] = {"STAT\r\n", "LIST\r\n", "UIDL\r\n", "TOP ", "QUIT\r\n"};
+    for (const char* verb : verbs)
+        if (strncmp(command, verb, strlen(verb)) == 0)
+            return true;
+    return false;
+}
+
 // One session, from the connect to the close or the first failure; returns the input after it.
 static Span run_session(int options, uint32_t* seed, int limit, Span input)
 {
@@ -88,13 +98,12 @@ static Span run_session(int options, uint32_t* seed, int limit, Span input)
     while (session.error_kind != ERROR_NONE && input.size > 0 && next_part(&input).size > 0)
         ;
     // Each command is one line, whatever the server sent; STLS goes first;
-    // only TOPs and QUIT are sent together.
+    // only those after the login are sent together.
     for (int i = first; i < wire.count; i++) {
         const char* end = strpbrk(wire.sent[i], "\r\n");
         FUZZ_CHECK(end && strcmp(end, "\r\n") == 0 &&
                        (!(options & USE_STLS) || i > first || !strcmp(wire.sent[i], "STLS\r\n")) &&
-                       (!wire.together[i] || strncmp(wire.sent[i], "TOP ", 4) == 0 ||
-                        strcmp(wire.sent[i], "QUIT\r\n") == 0),
+                       (!wire.together[i] || may_go_together(wire.sent[i])),
                    "command %s", wire.sent[i]);
     }
     // At most ten headers are asked for, of distinct messages, newest first;
@@ -146,6 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     settings.USEAPOP = (options & USE_APOP) != 0;
     settings.SECURITY = options & USE_STLS ? SECURITY_STLS : SECURITY_NONE;
     settings.SHOW_HEADERS = (options & HEADERS) != 0;
+    pop_pipelining_server[0] = '\0'; // learnt afresh by each input's first session
     top_announced(0, 0);
     bool long_names = (options & LONG_NAMES) != 0;
     text_copy(settings.ACCOUNT, NAME_CAPACITY, long_names ? LONG_ACCOUNT : "alice");

@@ -302,6 +302,7 @@ void prepare(int options, const char* account = "bob", const char* password = "s
     strcpy(settings.ACCOUNT, account);
     strcpy(settings.plain_password, password);
     settings.SHOW_HEADERS = (options & HEADERS) != 0;
+    pop_pipelining_server[0] = '\0'; // what an earlier test's server said of itself
     top_announced(0, 0);
     uidl_store = UidlStore();
     text_copy(program_directory, sizeof program_directory, make_temp_dir("session").c_str());
@@ -441,6 +442,54 @@ TEST(Session, HeadersOfWhatIsAnnounced)
         EXPECT_EQ(announced ? 1u : 0u, fake.balloons.size()) << row.stat;
         if (announced) {
             EXPECT_EQ(row.popup[0] + "\n" + fake.popup_text, fake.balloons[0]) << row.stat;
+        }
+    }
+}
+
+// A server that offered PIPELINING is sent its commands together from its
+// next check on, without CAPA: the listing's three in one send, the TOPs and
+// QUIT in another. For another server, with SHOW_HEADERS off, and after a
+// check that ended before QUIT's answer, it goes one command at a time again.
+TEST(Session, WhatAServerSaidOfItselfLastTime)
+{
+    const std::string stat = "+OK 2 20\r\n", list = "+OK\r\n1 10\r\n2 10\r\n.\r\n",
+                      uidl = "+OK\r\n" + uidl_lines(2),
+                      tops = top_reply("Subject: s2\r\n") + top_reply("Subject: s1\r\n") + "+OK\r\n";
+    const std::string listing = LOGIN_SENT + "LIST\r\nUIDL\r\n", headers = "TOP 2 0\r\nTOP 1 0\r\nQUIT\r\n";
+    const std::vector<std::string> asks = {GREETING, "+OK\r\n", "+OK\r\n", stat, list, uidl,
+                                           CAPA_PIPELINING, tops};
+    const std::vector<std::string> knows = {GREETING, "+OK\r\n", "+OK\r\n", stat + list + uidl, tops};
+    const struct {
+        const char* server;
+        bool headers;
+        std::vector<std::string> replies;
+        std::string sent;
+        int sends, read;
+    } checks[] = {
+        {"a.test", true, asks, listing + "CAPA\r\n" + headers, 7, 2},
+        {"a.test", true, knows, listing + headers, 4, 2},
+        {"b.test", true, asks, listing + "CAPA\r\n" + headers, 7, 2},
+        {"b.test", false, {GREETING, "+OK\r\n", "+OK\r\n", stat, list, uidl, "+OK\r\n"},
+         listing + "QUIT\r\n", 6, 0},
+        {"b.test", true, {knows.begin(), knows.end() - 1}, listing + headers, 4, 0}, // then closed
+        {"b.test", true, asks, listing + "CAPA\r\n" + headers, 7, 2},
+    };
+    for (size_t chunk : {0, 3}) {
+        prepare(UIDL | HEADERS);
+        for (const auto& check : checks) {
+            SCOPED_TRACE(std::string(check.server) + (check.headers ? " with headers" : "") +
+                         ", chunk size " + std::to_string(chunk));
+            fake.sent.clear();
+            fake.sends = 0;
+            strcpy(settings.SERVER, check.server);
+            settings.SHOW_HEADERS = check.headers;
+            pop_reset();
+            replay(check.replies, chunk);
+            EXPECT_EQ(check.sent, fake.sent);
+            EXPECT_EQ(check.sends, fake.sends);
+            EXPECT_EQ(ERROR_NONE, session.error_kind);
+            EXPECT_EQ(2, session.message_count);
+            EXPECT_EQ(check.read, top_series.read);
         }
     }
 }
