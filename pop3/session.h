@@ -1,8 +1,9 @@
 // One POP3 conversation: STLS when asked for, log in (APOP or USER/PASS),
 // STAT, with unique-id tracking LIST and UIDL, with SHOW_HEADERS the header
-// of each message to announce (TOP n 0, after CAPA when there are several),
-// then QUIT; to a server that takes commands together, several at a time. Driven line by line by the response
-// receiver; answers through net_send. Never retrieves or deletes a message.
+// of each message to announce (TOP n 0, after CAPA when there are several;
+// together where the server takes commands together), then QUIT. Driven line
+// by line by the response receiver; answers through net_send. Never
+// retrieves or deletes a message.
 #pragma once
 
 #include <stdint.h>
@@ -24,7 +25,7 @@ enum PopState {
     POP_TOP_SENT = 12,      // with SHOW_HEADERS only: the first line of the reply to TOP
     POP_TOP_LIST = 13,      // the header's lines up to the terminator
     POP_CAPA_SENT = 14,     // with SHOW_HEADERS and two headers or more to read
-    POP_CAPA_LIST = 15
+    POP_CAPA_LIST = 15      // its capability lines up to the terminator
 };
 
 enum ErrorKind {
